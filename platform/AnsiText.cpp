@@ -1,0 +1,135 @@
+#include "platform/AnsiText.h"
+
+#include <algorithm>
+#include <array>
+
+namespace pontix::ansi {
+namespace {
+
+#include "platform/Cp1252Tables.inc"
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+unsigned char unitToAnsi(std::uint16_t unit) {
+  if (unit < 0x80) return static_cast<unsigned char>(unit);
+  auto it = std::lower_bound(std::begin(kUnicodeToAnsi), std::end(kUnicodeToAnsi), unit,
+                             [](const UnicodeToAnsi& e, std::uint16_t u) { return e.unit < u; });
+  if (it != std::end(kUnicodeToAnsi) && it->unit == unit) return it->byte;
+  return '?';
+}
+
+// Decodes one UTF-8 sequence at text[i], advancing i; malformed input gives U+FFFD.
+char32_t decodeUtf8(std::string_view text, std::size_t& i) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char lead = byte(i++);
+  if (lead < 0x80) return lead;
+  int extra;
+  char32_t cp;
+  char32_t min;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    extra = 1, cp = lead & 0x1F, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    extra = 2, cp = lead & 0x0F, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    extra = 3, cp = lead & 0x07, min = 0x10000;
+  } else {
+    return kReplacement;
+  }
+  for (int k = 0; k < extra; ++k) {
+    if (i >= text.size() || (byte(i) & 0xC0) != 0x80) return kReplacement;
+    cp = (cp << 6) | (byte(i++) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+  return cp;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// Per byte, what it folds to: itself, another byte, two letters, or nothing.
+struct Fold {
+  char text[2];
+  unsigned char length;
+};
+
+constexpr std::array<Fold, 256> makeFoldTable() {
+  std::array<Fold, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = {{static_cast<char>(b), 0}, 1};
+  auto one = [&](int from, int to) { table[from] = {{static_cast<char>(to), 0}, 1}; };
+  auto two = [&](int from, char a, char b) { table[from] = {{a, b}, 2}; };
+  for (int b = 'A'; b <= 'Z'; ++b) one(b, b + 0x20);
+  for (int b = 0xC0; b <= 0xDE; ++b)
+    if (b != 0xD7) one(b, b + 0x20);  // 0xD7 is the multiplication sign
+  one(0x88, '^');                     // modifier circumflex equals the caret
+  one(0x8A, 0x9A);
+  one(0x8E, 0x9E);
+  one(0x9F, 0xFF);
+  two(0x8C, 'o', 'e');
+  two(0x9C, 'o', 'e');
+  two(0xC6, 'a', 'e');
+  two(0xE6, 'a', 'e');
+  two(0xDE, 't', 'h');
+  two(0xFE, 't', 'h');
+  two(0xDF, 's', 's');
+  table[0xAD] = {{0, 0}, 0};  // the soft hyphen is ignored
+  return table;
+}
+
+constexpr std::array<Fold, 256> kFold = makeFoldTable();
+
+}  // namespace
+
+std::string fromUtf8(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t cp = decodeUtf8(utf8, i);
+    if (cp >= 0x10000) {
+      // Each half of the surrogate pair has no mapping of its own.
+      out += unitToAnsi(static_cast<std::uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out += unitToAnsi(static_cast<std::uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out += static_cast<char>(unitToAnsi(static_cast<std::uint16_t>(cp)));
+    }
+  }
+  return out;
+}
+
+std::string toUtf8(std::string_view ansi) {
+  std::string out;
+  out.reserve(ansi.size() + ansi.size() / 4);
+  for (char c : ansi) appendUtf8(out, kAnsiToUnicode[static_cast<unsigned char>(c)]);
+  return out;
+}
+
+std::string_view trimControls(std::string_view utf8) {
+  // In UTF-8 the code points up to U+0020 are exactly the bytes up to 0x20.
+  auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  while (!utf8.empty() && isControl(utf8.front())) utf8.remove_prefix(1);
+  while (!utf8.empty() && isControl(utf8.back())) utf8.remove_suffix(1);
+  return utf8;
+}
+
+std::string foldCase(std::string_view ansi) {
+  std::string out;
+  out.reserve(ansi.size());
+  for (char c : ansi) {
+    const Fold& f = kFold[static_cast<unsigned char>(c)];
+    out.append(f.text, f.length);
+  }
+  return out;
+}
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) { return foldCase(a) == foldCase(b); }
+
+}  // namespace pontix::ansi

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// "ANSI text": std::string holding Windows-1252 bytes, the converter's text inside the core.
+// Conversions behave as the Windows API does for code page 1252 (best fit on the way in).
+namespace pontix::ansi {
+
+// UTF-8 -> Windows-1252 as WideCharToMultiByte(1252, 0, ...): per UTF-16 code unit, best fit
+// where the table has one, '?' otherwise (so a character beyond U+FFFF gives "??").
+// Malformed UTF-8 counts as U+FFFD, which gives '?'.
+std::string fromUtf8(std::string_view utf8);
+
+// Windows-1252 -> UTF-8; every byte has a character (0x81 -> U+0081 ...).
+std::string toUtf8(std::string_view ansi);
+
+// Removes every code point up to U+0020 from both ends of UTF-8 text; inner ones and
+// U+00A0 stay.
+std::string_view trimControls(std::string_view utf8);
+
+// The form under which ANSI texts compare equal ignoring case, as CompareStringA with
+// NORM_IGNORECASE does for Spanish and Catalan users: letter case folded, the soft hyphen
+// dropped, ß Æ Œ Þ expanded to two letters; accents and every other byte count.
+std::string foldCase(std::string_view ansi);
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+
+// Byte-counted helpers of the builders' derivations.
+inline std::string_view firstChars(std::string_view text, std::size_t n) { return text.substr(0, n); }
+inline std::string_view lastChars(std::string_view text, std::size_t n) {
+  return n >= text.size() ? text : text.substr(text.size() - n);
+}
+inline std::string withNumber(std::string_view text, std::uint64_t number) {
+  return std::string(text) + std::to_string(number);
+}
+
+}  // namespace pontix::ansi

@@ -1,0 +1,149 @@
+#include "platform/FileIo.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <random>
+
+#include "platform/Error.h"
+
+namespace pontix::io {
+namespace {
+
+std::optional<std::uint64_t> g_writeBudget;  // see ScopedWriteFailure
+
+[[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int errnum) {
+  ErrorKind kind = errnum == ENOENT ? ErrorKind::NotFound : ErrorKind::IOError;
+  throw Error(kind, what + " '" + path.string() + "': " + systemErrorText(errnum));
+}
+
+}  // namespace
+
+File File::open(const std::filesystem::path& path, Mode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT; break;
+  }
+  int fd = ::open(path.c_str(), flags, 0666);
+  if (fd < 0) fail(mode == Mode::Create ? "No se pudo crear el archivo" : "No se pudo abrir el archivo", path, errno);
+  return File(path, fd);
+}
+
+File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = std::move(other.path_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::size_t File::readAt(std::uint64_t offset, std::span<char> buffer) const {
+  std::size_t done = 0;
+  while (done < buffer.size()) {
+    ssize_t n = ::pread(fd_, buffer.data() + done, buffer.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail("No se pudo leer el archivo", path_, errno);
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+void File::writeAt(std::uint64_t offset, std::string_view bytes) {
+  std::size_t allowed = bytes.size();
+  bool injected = false;
+  if (g_writeBudget) {
+    if (*g_writeBudget < allowed) {
+      allowed = static_cast<std::size_t>(*g_writeBudget);
+      injected = true;
+    }
+    *g_writeBudget -= allowed;
+  }
+  std::size_t done = 0;
+  while (done < allowed) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, allowed - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fail("No se pudo escribir en el archivo", path_, errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (injected) fail("No se pudo escribir en el archivo", path_, ENOSPC);
+}
+
+std::uint64_t File::size() const {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) fail("No se pudo leer el archivo", path_, errno);
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+void File::truncate(std::uint64_t length) {
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) fail("No se pudo escribir en el archivo", path_, errno);
+}
+
+void File::sync() {
+  if (::fsync(fd_) != 0) fail("No se pudo escribir en el archivo", path_, errno);
+}
+
+void File::close() {
+  if (fd_ < 0) return;
+  int fd = fd_;
+  fd_ = -1;
+  // Some file systems report a failed delayed write only here.
+  if (::close(fd) != 0 && errno != EINTR) fail("No se pudo cerrar el archivo", path_, errno);
+}
+
+void writeFileAtomically(const std::filesystem::path& target, std::string_view contents) {
+  std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+  std::random_device rd;
+  std::filesystem::path temp;
+  File file;
+  for (int attempt = 0;; ++attempt) {
+    temp = folder / ("." + target.filename().string() + "." + std::to_string(rd() % 1000000) + ".tmp");
+    int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      file = File::open(temp, File::Mode::ReadWrite);
+      break;
+    }
+    if (errno != EEXIST || attempt > 100) fail("No se pudo escribir el archivo", target, errno);
+  }
+  try {
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0) ::fchmod(file.descriptor(), st.st_mode & 07777);
+    file.writeAt(0, contents);
+    file.sync();
+    file.close();
+    if (::rename(temp.c_str(), target.c_str()) != 0) fail("No se pudo escribir el archivo", target, errno);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    throw;
+  }
+}
+
+std::string readWholeFile(const std::filesystem::path& path) {
+  File file = File::open(path, File::Mode::Read);
+  std::string data(file.size(), '\0');
+  data.resize(file.readAt(0, data));
+  return data;
+}
+
+ScopedWriteFailure::ScopedWriteFailure(std::uint64_t bytes) : previous_(g_writeBudget) { g_writeBudget = bytes; }
+ScopedWriteFailure::~ScopedWriteFailure() { g_writeBudget = previous_; }
+
+}  // namespace pontix::io

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pontix::io {
+
+// The one place the engine and the document saver touch the disk. Every call is checked;
+// failures throw pontix::Error naming the file and the reason in Spanish.
+class File {
+ public:
+  enum class Mode { Read, ReadWrite, Create };  // Create: made when missing, contents kept
+
+  static File open(const std::filesystem::path& path, Mode mode);
+
+  File() = default;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();  // closes quietly; call close() to see errors
+
+  bool isOpen() const { return fd_ >= 0; }
+  int descriptor() const { return fd_; }
+  const std::filesystem::path& path() const { return path_; }
+
+  // Reads up to buffer.size() bytes at offset; fewer only at end of file.
+  std::size_t readAt(std::uint64_t offset, std::span<char> buffer) const;
+  void writeAt(std::uint64_t offset, std::string_view bytes);
+  std::uint64_t size() const;
+  void truncate(std::uint64_t length);
+  void sync();
+  void close();
+
+ private:
+  File(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+
+  std::filesystem::path path_;
+  int fd_ = -1;
+};
+
+// Replaces target with contents through a temporary file in the same folder and a rename,
+// so a failure leaves any earlier file as it was. Keeps the permissions of an existing file.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view contents);
+
+// Reads a whole file; errors name the file.
+std::string readWholeFile(const std::filesystem::path& path);
+
+// Test seam: while alive, writes through File fail with "disk full" once `bytes` more bytes
+// have been written (a write crossing the limit is cut short, as on a full disk).
+class ScopedWriteFailure {
+ public:
+  explicit ScopedWriteFailure(std::uint64_t bytes);
+  ~ScopedWriteFailure();
+  ScopedWriteFailure(const ScopedWriteFailure&) = delete;
+  ScopedWriteFailure& operator=(const ScopedWriteFailure&) = delete;
+
+ private:
+  std::optional<std::uint64_t> previous_;
+};
+
+}  // namespace pontix::io

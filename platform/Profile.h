@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace pontix {
+
+// Sets key=value in section of the INI file at path, as the Windows profile writer does:
+// section and key match ignoring case and surrounding blanks and keep their spelling; the
+// first section and its first matching key are used; the value is replaced in place and every
+// other byte stays; a new key goes after the last key line of its section, a new section at
+// the end; new lines end in CRLF. The file is replaced atomically.
+// Throws pontix::Error "Unable to write to <path>" when the file cannot be written (read-only
+// file, missing folder, a folder at that path).
+void writeProfileString(const std::filesystem::path& path, std::string_view section,
+                        std::string_view key, std::string_view value);
+
+}  // namespace pontix

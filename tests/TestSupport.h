@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace pontix::test {
+
+// A fresh folder removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(std::string_view name) const { return path_ / std::string(name); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+void writeFile(const std::filesystem::path& path, std::string_view bytes);
+std::string readFile(const std::filesystem::path& path);
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;  // stdout and stderr together
+};
+// Runs a shell command line and collects what it prints.
+CommandResult run(const std::string& commandLine);
+// Quotes a text for the shell.
+std::string shellQuote(std::string_view text);
+
+// Windows-1252 bytes from a UTF-8 literal, for readable test data.
+std::string ansi(std::string_view utf8);
+
+}  // namespace pontix::test
