@@ -76,29 +76,28 @@ std::string formatGeneral(double v, char decimalSeparator) {
   if (v == 0) return "0";
   char buf[400];
   // Rounding to 15 significant digits first fixes the decimal exponent exactly.
-  std::snprintf(buf, sizeof buf, "%.14E", v);
-  std::string s = buf;
-  std::size_t e = s.find('E');
-  int exp = std::atoi(s.c_str() + e + 1);
-  bool scientific = exp >= 15 || std::fabs(v) < 1e-5;
+  auto [sciEnd, sciErr] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 14);
+  std::string_view sci(buf, static_cast<std::size_t>(sciEnd - buf));
+  std::size_t e = sci.find('e');
+  int exp = 0;
+  std::from_chars(sci.data() + e + (sci[e + 1] == '+' ? 2 : 1), sci.data() + sci.size(), exp);
+  std::string s;
   std::string exponent;
-  if (scientific) {
-    s.resize(e);
+  if (exp >= 15 || std::fabs(v) < 1e-5) {
+    s.assign(sci.substr(0, e));
     exponent = "E" + std::to_string(exp);
   } else {
-    std::snprintf(buf, sizeof buf, "%.*f", std::max(0, 14 - exp), v);
-    s = buf;
+    auto [end, err] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, std::max(0, 14 - exp));
+    s.assign(buf, end);
   }
-  // snprintf follows the locale; normalise before trimming the zeros.
-  for (char& c : s)
-    if (c == ',') c = '.';
   if (s.find('.') != std::string::npos) {
     while (s.back() == '0') s.pop_back();
     if (s.back() == '.') s.pop_back();
   }
   s += exponent;
-  for (char& c : s)
-    if (c == '.') c = decimalSeparator;
+  if (decimalSeparator != '.')
+    for (char& c : s)
+      if (c == '.') c = decimalSeparator;
   return s;
 }
 

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Pontix set-up and entry point on Debian 12.
+#   ./pontix.sh run [ARGS...]   install what is missing, build, run the converter
+#   ./pontix.sh test            install what is missing, build, run every test
+# PONTIX_CMAKE_FLAGS adds options to the configure step (for example -DPONTIX_SANITIZE=ON).
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(
+  cmake make g++ pkg-config
+  qt6-base-dev libxml2-dev
+  googletest libgtest-dev libbenchmark-dev
+  python3-dbfread python3-dbf libdbd-xbase-perl
+  xvfb xauth
+)
+BUILD_DIR=${PONTIX_BUILD_DIR:-build}
+
+install_missing() {
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  ((${#missing[@]})) || return 0
+  echo "Instalando: ${missing[*]}"
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+build() {
+  # shellcheck disable=SC2086
+  cmake -S . -B "$BUILD_DIR" ${PONTIX_CMAKE_FLAGS:-} >/dev/null
+  cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+case "${1:-}" in
+  run)
+    shift
+    install_missing
+    build
+    exec "$BUILD_DIR/app/pontix-cli" "$@"
+    ;;
+  test)
+    install_missing
+    build
+    cd "$BUILD_DIR"
+    ctest --output-on-failure -j "$(nproc)"
+    ;;
+  *)
+    echo "Uso: $0 run [argumentos] | test" >&2
+    exit 2
+    ;;
+esac
