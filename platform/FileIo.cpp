@@ -109,6 +109,11 @@ void File::close() {
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view contents) {
   std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  // A read-only file stays as it is, as on Windows, even for an administrator.
+  if (exists && S_ISDIR(existing.st_mode)) fail("No se pudo escribir el archivo", target, EISDIR);
+  if (exists && (existing.st_mode & 0222) == 0) fail("No se pudo escribir el archivo", target, EACCES);
   std::random_device rd;
   std::filesystem::path temp;
   File file;
@@ -123,8 +128,7 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
     if (errno != EEXIST || attempt > 100) fail("No se pudo escribir el archivo", target, errno);
   }
   try {
-    struct stat st {};
-    if (::stat(target.c_str(), &st) == 0) ::fchmod(file.descriptor(), st.st_mode & 07777);
+    if (exists) ::fchmod(file.descriptor(), existing.st_mode & 07777);
     file.writeAt(0, contents);
     file.sync();
     file.close();
@@ -133,6 +137,12 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
     throw;
+  }
+  // The rename itself survives a power cut only once the folder is on disk too.
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
   }
 }
 

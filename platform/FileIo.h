@@ -44,7 +44,8 @@ class File {
 };
 
 // Replaces target with contents through a temporary file in the same folder and a rename,
-// so a failure leaves any earlier file as it was. Keeps the permissions of an existing file.
+// so a failure leaves any earlier file as it was. Keeps the permissions of an existing file;
+// refuses a read-only one (no write permission bits) as Windows does.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view contents);
 
 // Reads a whole file; errors name the file.

@@ -1,9 +1,5 @@
 #include "platform/Profile.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,18 +69,13 @@ bool isKeyLine(std::string_view content) {
 void writeProfileString(const std::filesystem::path& path, std::string_view section,
                         std::string_view key, std::string_view value) {
   std::string text;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    // A file without write permission is read-only even to an administrator, as on Windows.
-    if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0)
-      unableToWrite(path);
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec) || ec) {
     try {
       text = io::readWholeFile(path);
     } catch (const Error&) {
       unableToWrite(path);
     }
-  } else if (errno != ENOENT) {
-    unableToWrite(path);
   }
 
   const std::string newKeyLine = std::string(key) + "=" + std::string(value) + "\r\n";

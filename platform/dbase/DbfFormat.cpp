@@ -1,5 +1,6 @@
 #include "platform/dbase/DbfFormat.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "platform/Error.h"

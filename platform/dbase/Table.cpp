@@ -240,6 +240,7 @@ void Table::close() {
 }
 
 std::uint32_t Table::recordCount() const {
+  if (layout_.recordLength == 0) return 0;  // never opened
   return diskRecords_ + static_cast<std::uint32_t>(appended_.size() / layout_.recordLength);
 }
 

@@ -32,10 +32,13 @@ std::string qualifiedName(const xmlNode* node) {
   return name;
 }
 
-std::string qualifiedName(const xmlAttr* attr) {
-  std::string name = reinterpret_cast<const char*>(attr->name);
-  if (attr->ns && attr->ns->prefix) name = reinterpret_cast<const char*>(attr->ns->prefix) + (":" + name);
-  return name;
+// Compares a node's qualified name without building it.
+bool hasName(const xmlChar* local, const xmlNs* ns, std::string_view name) {
+  std::string_view localName = reinterpret_cast<const char*>(local);
+  if (!ns || !ns->prefix) return localName == name;
+  std::string_view prefix = reinterpret_cast<const char*>(ns->prefix);
+  return name.size() == prefix.size() + 1 + localName.size() && name.substr(0, prefix.size()) == prefix &&
+         name[prefix.size()] == ':' && name.substr(prefix.size() + 1) == localName;
 }
 
 std::vector<std::string_view> splitPath(std::string_view path) {
@@ -68,13 +71,13 @@ std::string Element::name() const { return qualifiedName(node_); }
 std::vector<Element> Element::children(std::string_view name) const {
   std::vector<Element> result;
   for (xmlNode* child = node_->children; child; child = child->next)
-    if (child->type == XML_ELEMENT_NODE && qualifiedName(child) == name) result.push_back(Element(child));
+    if (child->type == XML_ELEMENT_NODE && hasName(child->name, child->ns, name)) result.push_back(Element(child));
   return result;
 }
 
 std::optional<std::string> Element::attribute(std::string_view name) const {
   for (xmlAttr* attr = node_->properties; attr; attr = attr->next) {
-    if (qualifiedName(attr) != name) continue;
+    if (!hasName(attr->name, attr->ns, name)) continue;
     xmlChar* value = xmlNodeListGetString(node_->doc, attr->children, 1);
     std::string text = value ? reinterpret_cast<const char*>(value) : "";
     xmlFree(value);
@@ -146,7 +149,7 @@ std::optional<Element> Document::root() const {
 std::vector<Element> Document::select(std::string_view absolutePath) const {
   std::vector<std::string_view> steps = splitPath(absolutePath);
   std::optional<Element> top = root();
-  if (steps.empty() || !top || top->name() != steps.front()) return {};
+  if (steps.empty() || !top || !hasName(top->node_->name, top->node_->ns, steps.front())) return {};
   std::vector<Element> level{*top};
   for (std::size_t i = 1; i < steps.size() && !level.empty(); ++i) {
     std::vector<Element> next;

@@ -28,9 +28,16 @@ TEST(AtomicWrite, FailedWriteKeepsTheEarlierFile) {
   EXPECT_EQ(test::readFile(target), "despues");
 }
 
-TEST(AtomicWrite, MissingFolderIsAnError) {
+TEST(AtomicWrite, UnwritablePlacesAreErrors) {
   test::TempDir dir;
   EXPECT_THROW(writeFileAtomically(dir / "no" / "x.txt", "x"), Error);
+  std::filesystem::create_directory(dir / "carpeta");
+  EXPECT_THROW(writeFileAtomically(dir / "carpeta", "x"), Error);
+  // A read-only file is kept, even when the folder would allow replacing it.
+  test::writeFile(dir / "solo-lectura.xml", "antes");
+  std::filesystem::permissions(dir / "solo-lectura.xml", std::filesystem::perms::owner_read);
+  EXPECT_THROW(writeFileAtomically(dir / "solo-lectura.xml", "despues"), Error);
+  EXPECT_EQ(test::readFile(dir / "solo-lectura.xml"), "antes");
 }
 
 }  // namespace
