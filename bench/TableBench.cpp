@@ -22,17 +22,18 @@ std::filesystem::path benchDir() {
 }
 
 const std::vector<FieldDef> kFields = {
-    {"CODI", FieldKind::Text, 10},   {"NOMBRE", FieldKind::Text, 40}, {"CURSO", FieldKind::Text, 20},
-    {"GRUPO", FieldKind::Text, 30},  {"NIVEL", FieldKind::Integer},   {"HORAS", FieldKind::Integer},
-    {"PESO", FieldKind::Float},      {"ACTIVO", FieldKind::Logical},
+    {"CODI", FieldKind::Text, 10},  {"NOMBRE", FieldKind::Text, 40}, {"CURSO", FieldKind::Text, 20},
+    {"GRUPO", FieldKind::Text, 30}, {"NIVEL", FieldKind::Integer},   {"HORAS", FieldKind::Integer},
+    {"PESO", FieldKind::Float},     {"ACTIVO", FieldKind::Logical},
 };
 
 void writeTable(int records) {
   Table t(benchDir(), "PONTIX_BENCH");
   t.create(kFields);
   t.open(OpenMode::Shared);
-  Field codi = t.field("CODI"), nombre = t.field("NOMBRE"), curso = t.field("CURSO"), grupo = t.field("GRUPO"),
-        nivel = t.field("NIVEL"), horas = t.field("HORAS"), peso = t.field("PESO"), activo = t.field("ACTIVO");
+  Field codi = t.field("CODI"), nombre = t.field("NOMBRE"), curso = t.field("CURSO"),
+        grupo = t.field("GRUPO"), nivel = t.field("NIVEL"), horas = t.field("HORAS"), peso = t.field("PESO"),
+        activo = t.field("ACTIVO");
   for (int i = 0; i < records; ++i) {
     t.append();
     codi.setText("C" + std::to_string(i));
@@ -51,7 +52,8 @@ void writeTable(int records) {
 void BM_AppendRecords(benchmark::State& state) {
   for (auto _ : state) writeTable(kRecords);
   state.SetItemsProcessed(state.iterations() * kRecords);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(benchDir() / "PONTIX_BENCH.DBF")));
+  state.SetBytesProcessed(
+      static_cast<int64_t>(state.iterations() * std::filesystem::file_size(benchDir() / "PONTIX_BENCH.DBF")));
 }
 BENCHMARK(BM_AppendRecords)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -68,7 +70,8 @@ void BM_ReadRecords(benchmark::State& state) {
     benchmark::DoNotOptimize(total);
   }
   state.SetItemsProcessed(state.iterations() * kRecords);
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(benchDir() / "PONTIX_BENCH.DBF")));
+  state.SetBytesProcessed(
+      static_cast<int64_t>(state.iterations() * std::filesystem::file_size(benchDir() / "PONTIX_BENCH.DBF")));
 }
 BENCHMARK(BM_ReadRecords)->Unit(benchmark::kMillisecond)->Iterations(3);
 

@@ -24,16 +24,25 @@ std::optional<std::uint64_t> g_writeBudget;  // see ScopedWriteFailure
 File File::open(const std::filesystem::path& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::Create: flags |= O_RDWR | O_CREAT; break;
+    case Mode::Read:
+      flags |= O_RDONLY;
+      break;
+    case Mode::ReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::Create:
+      flags |= O_RDWR | O_CREAT;
+      break;
   }
   int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) fail(mode == Mode::Create ? "No se pudo crear el archivo" : "No se pudo abrir el archivo", path, errno);
+  if (fd < 0)
+    fail(mode == Mode::Create ? "No se pudo crear el archivo" : "No se pudo abrir el archivo", path, errno);
   return File(path, fd);
 }
 
-File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -92,7 +101,8 @@ std::uint64_t File::size() const {
 }
 
 void File::truncate(std::uint64_t length) {
-  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0) fail("No se pudo escribir en el archivo", path_, errno);
+  if (::ftruncate(fd_, static_cast<off_t>(length)) != 0)
+    fail("No se pudo escribir en el archivo", path_, errno);
 }
 
 void File::sync() {
@@ -153,7 +163,11 @@ std::string readWholeFile(const std::filesystem::path& path) {
   return data;
 }
 
-ScopedWriteFailure::ScopedWriteFailure(std::uint64_t bytes) : previous_(g_writeBudget) { g_writeBudget = bytes; }
-ScopedWriteFailure::~ScopedWriteFailure() { g_writeBudget = previous_; }
+ScopedWriteFailure::ScopedWriteFailure(std::uint64_t bytes) : previous_(g_writeBudget) {
+  g_writeBudget = bytes;
+}
+ScopedWriteFailure::~ScopedWriteFailure() {
+  g_writeBudget = previous_;
+}
 
 }  // namespace pontix::io

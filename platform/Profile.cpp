@@ -66,8 +66,8 @@ bool isKeyLine(std::string_view content) {
 
 }  // namespace
 
-void writeProfileString(const std::filesystem::path& path, std::string_view section,
-                        std::string_view key, std::string_view value) {
+void writeProfileString(const std::filesystem::path& path, std::string_view section, std::string_view key,
+                        std::string_view value) {
   std::string text;
   std::error_code ec;
   if (std::filesystem::exists(path, ec) || ec) {
@@ -84,7 +84,9 @@ void writeProfileString(const std::filesystem::path& path, std::string_view sect
   auto hasEnding = [&](const Line& l) { return l.next > l.end; };
 
   std::size_t s = 0;
-  while (s < lines.size() && !(sectionName(content(lines[s])) && sameName(*sectionName(content(lines[s])), section))) ++s;
+  while (s < lines.size() &&
+         !(sectionName(content(lines[s])) && sameName(*sectionName(content(lines[s])), section)))
+    ++s;
 
   if (s == lines.size()) {
     if (!lines.empty() && !hasEnding(lines.back())) text += "\r\n";

@@ -12,7 +12,7 @@ namespace pontix {
 // the end; new lines end in CRLF. The file is replaced atomically.
 // Throws pontix::Error "Unable to write to <path>" when the file cannot be written (read-only
 // file, missing folder, a folder at that path).
-void writeProfileString(const std::filesystem::path& path, std::string_view section,
-                        std::string_view key, std::string_view value);
+void writeProfileString(const std::filesystem::path& path, std::string_view section, std::string_view key,
+                        std::string_view value);
 
 }  // namespace pontix

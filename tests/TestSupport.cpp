@@ -23,7 +23,8 @@ TempDir::~TempDir() {
   // Tests make files read-only; give permissions back so everything can go.
   for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(path_, ec);
 }
 
@@ -64,6 +65,8 @@ std::string shellQuote(std::string_view text) {
   return q + "'";
 }
 
-std::string ansi(std::string_view utf8) { return ansi::fromUtf8(utf8); }
+std::string ansi(std::string_view utf8) {
+  return ansi::fromUtf8(utf8);
+}
 
 }  // namespace pontix::test

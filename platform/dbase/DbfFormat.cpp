@@ -12,7 +12,9 @@ namespace {
   throw Error(ErrorKind::Corruption, "La tabla " + file + " está dañada: " + detail);
 }
 
-bool isDbase7(unsigned char version) { return (version & 0x07) == 0x04; }
+bool isDbase7(unsigned char version) {
+  return (version & 0x07) == 0x04;
+}
 
 bool isKnownVersion(unsigned char version) {
   switch (version) {
@@ -52,7 +54,8 @@ std::uint32_t getU32(std::string_view b, std::size_t o) {
 }
 
 std::uint16_t getU16(std::string_view b, std::size_t o) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[o]) | static_cast<unsigned char>(b[o + 1]) << 8);
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[o]) | static_cast<unsigned char>(b[o + 1])
+                                                                           << 8);
 }
 
 void putU32(std::string& b, std::size_t o, std::uint32_t v) {
@@ -68,7 +71,8 @@ std::string todayBytes() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return {static_cast<char>(local.tm_year % 256), static_cast<char>(local.tm_mon + 1), static_cast<char>(local.tm_mday)};
+  return {static_cast<char>(local.tm_year % 256), static_cast<char>(local.tm_mon + 1),
+          static_cast<char>(local.tm_mday)};
 }
 
 std::size_t declaredHeaderLength(std::string_view first32, std::uint64_t fileSize, const std::string& file) {
@@ -86,8 +90,8 @@ std::size_t declaredHeaderLength(std::string_view first32, std::uint64_t fileSiz
     corrupt(file, "la cabecera declara " + std::to_string(headerLength) + " bytes, menos del mínimo de " +
                       std::to_string(minimum));
   if (headerLength > fileSize)
-    corrupt(file, "la cabecera declara " + std::to_string(headerLength) + " bytes, pero el archivo solo tiene " +
-                      std::to_string(fileSize));
+    corrupt(file, "la cabecera declara " + std::to_string(headerLength) +
+                      " bytes, pero el archivo solo tiene " + std::to_string(fileSize));
   return headerLength;
 }
 
@@ -144,7 +148,8 @@ Layout decode(std::string_view header, std::uint64_t fileSize, const std::string
   std::uint64_t needed = layout.headerLength + std::uint64_t{layout.recordCount} * layout.recordLength;
   if (fileSize < needed)
     corrupt(file, "la cabecera declara " + std::to_string(layout.recordCount) + " registros, que ocupan " +
-                      std::to_string(needed) + " bytes, pero el archivo solo tiene " + std::to_string(fileSize));
+                      std::to_string(needed) + " bytes, pero el archivo solo tiene " +
+                      std::to_string(fileSize));
   return layout;
 }
 

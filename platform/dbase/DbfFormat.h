@@ -24,12 +24,12 @@ constexpr std::size_t kOffLanguage = 29;       // language driver id (code page)
 // Field descriptors: 32 bytes (dBase III/IV/5, FoxPro) or 48 bytes (dBase 7).
 constexpr std::size_t kDescriptorSize = 32;
 constexpr std::size_t kDb7DescriptorSize = 48;
-constexpr std::size_t kFieldNameSize = 11;      // name, NUL padded (dBase 7: 32 bytes)
+constexpr std::size_t kFieldNameSize = 11;  // name, NUL padded (dBase 7: 32 bytes)
 constexpr std::size_t kDb7FieldNameSize = 32;
-constexpr std::size_t kOffFieldType = 11;       // dBase 7: 32
-constexpr std::size_t kOffFieldWidth = 16;      // dBase 7: 33
-constexpr std::size_t kOffFieldDecimals = 17;   // dBase 7: 34
-constexpr std::size_t kOffFieldIndexed = 31;    // 0x01 when a production tag is on the field; dBase 7: 37
+constexpr std::size_t kOffFieldType = 11;      // dBase 7: 32
+constexpr std::size_t kOffFieldWidth = 16;     // dBase 7: 33
+constexpr std::size_t kOffFieldDecimals = 17;  // dBase 7: 34
+constexpr std::size_t kOffFieldIndexed = 31;   // 0x01 when a production tag is on the field; dBase 7: 37
 constexpr std::size_t kDb7OffFieldType = 32;
 constexpr std::size_t kDb7OffFieldWidth = 33;
 constexpr std::size_t kDb7OffFieldDecimals = 34;
@@ -40,7 +40,7 @@ constexpr char kEndOfFile = 0x1A;
 constexpr char kRecordActive = ' ';
 constexpr char kRecordDeleted = '*';
 
-constexpr unsigned char kVersionDbase4 = 0x03;       // dBase III/IV without memo: what we write
+constexpr unsigned char kVersionDbase4 = 0x03;        // dBase III/IV without memo: what we write
 constexpr unsigned char kLanguageWindowsAnsi = 0x57;  // code page 1252
 
 constexpr std::size_t kMaxFields = 255;
@@ -48,8 +48,8 @@ constexpr std::size_t kMaxFieldNameLength = 10;
 constexpr int kMaxTextWidth = 254;
 
 struct FieldLayout {
-  std::string name;        // as stored, without padding
-  char type = 'C';         // C N F L D I + O @ M B G ...
+  std::string name;  // as stored, without padding
+  char type = 'C';   // C N F L D I + O @ M B G ...
   int width = 0;
   int decimals = 0;
   std::size_t offset = 0;  // from the start of the record (the deletion flag is byte 0)

@@ -1,11 +1,11 @@
 #include "platform/dbase/DbfValue.h"
 
+#include <algorithm>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 
 #include "platform/Error.h"
@@ -13,7 +13,9 @@
 namespace pontix::dbase::value {
 namespace {
 
-bool isNumeric(const FieldLayout& f) { return f.type == 'N' || f.type == 'F'; }
+bool isNumeric(const FieldLayout& f) {
+  return f.type == 'N' || f.type == 'F';
+}
 
 [[noreturn]] void wrongType(const FieldLayout& f, const char* wanted) {
   throw Error(ErrorKind::InvalidArgument,
@@ -64,8 +66,8 @@ double storedNumber(const FieldLayout& f, std::string_view bytes) {
 // Right-aligns text in the field, or refuses a value that does not fit.
 void putRight(const FieldLayout& f, std::span<char> out, std::string_view text) {
   if (text.size() > out.size())
-    throw Error(ErrorKind::InvalidArgument, "El valor " + std::string(text) + " no cabe en el campo '" + f.name +
-                                                "' (" + std::to_string(f.width) + " posiciones)");
+    throw Error(ErrorKind::InvalidArgument, "El valor " + std::string(text) + " no cabe en el campo '" +
+                                                f.name + "' (" + std::to_string(f.width) + " posiciones)");
   std::memset(out.data(), ' ', out.size() - text.size());
   std::memcpy(out.data() + out.size() - text.size(), text.data(), text.size());
 }
@@ -87,7 +89,8 @@ std::string formatGeneral(double v, char decimalSeparator) {
     s.assign(sci.substr(0, e));
     exponent = "E" + std::to_string(exp);
   } else {
-    auto [end, err] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, std::max(0, 14 - exp));
+    auto [end, err] =
+        std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, std::max(0, 14 - exp));
     s.assign(buf, end);
   }
   if (s.find('.') != std::string::npos) {
@@ -197,7 +200,8 @@ void writeFloat(const FieldLayout& f, std::span<char> out, double v) {
     throw Error(ErrorKind::InvalidArgument, "El campo '" + f.name + "' no admite un valor no finito");
   char buf[400];
   auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, f.decimals);
-  if (ec != std::errc()) throw Error(ErrorKind::InvalidArgument, "El valor no cabe en el campo '" + f.name + "'");
+  if (ec != std::errc())
+    throw Error(ErrorKind::InvalidArgument, "El valor no cabe en el campo '" + f.name + "'");
   std::string_view text(buf, static_cast<std::size_t>(end - buf));
   if (text.front() == '-' && text.find_first_not_of("-0.") == std::string_view::npos) text.remove_prefix(1);
   putRight(f, out, text);

@@ -18,36 +18,36 @@ constexpr std::uint32_t kPagesPerBlock = kBlockSize / kPageSize;
 constexpr std::size_t kFileHeaderSize = 2048;  // file header + tag table: pages 0 to 3
 constexpr std::size_t kTagSlots = 48;          // slot 0 is not a tag
 constexpr std::size_t kTagEntrySize = 32;
-constexpr std::size_t kTagTable = 544;         // first tag entry (slot 1)
+constexpr std::size_t kTagTable = 544;  // first tag entry (slot 1)
 constexpr std::size_t kMaxTags = kTagSlots - 1;
 
 // File header offsets.
-constexpr std::size_t kOffVersion = 0;        // 2
-constexpr std::size_t kOffCreated = 1;        // YY MM DD
-constexpr std::size_t kOffTableName = 4;      // 16 bytes, NUL padded
-constexpr std::size_t kOffBlockPages = 20;    // uint16: pages per block
-constexpr std::size_t kOffBlockBytes = 22;    // uint16: bytes per block
-constexpr std::size_t kOffProduction = 24;    // 1: production index
-constexpr std::size_t kOffSlots = 25;         // tag table slots
-constexpr std::size_t kOffEntrySize = 26;     // uint16: bytes per tag table entry
-constexpr std::size_t kOffTagsUsed = 28;      // uint16
+constexpr std::size_t kOffVersion = 0;      // 2
+constexpr std::size_t kOffCreated = 1;      // YY MM DD
+constexpr std::size_t kOffTableName = 4;    // 16 bytes, NUL padded
+constexpr std::size_t kOffBlockPages = 20;  // uint16: pages per block
+constexpr std::size_t kOffBlockBytes = 22;  // uint16: bytes per block
+constexpr std::size_t kOffProduction = 24;  // 1: production index
+constexpr std::size_t kOffSlots = 25;       // tag table slots
+constexpr std::size_t kOffEntrySize = 26;   // uint16: bytes per tag table entry
+constexpr std::size_t kOffTagsUsed = 28;    // uint16
 constexpr std::size_t kOffNextTag = 30;
-constexpr std::size_t kOffLanguage = 31;      // language driver, as in the .DBF
-constexpr std::size_t kOffPageCount = 32;     // uint32: pages in the file
-constexpr std::size_t kOffFirstFree = 36;     // uint32: first free page (none)
-constexpr std::size_t kOffBlocksFree = 40;    // uint32
-constexpr std::size_t kOffUpdated = 44;       // YY MM DD
-constexpr std::size_t kOffSlotZeroFlag = 529; // always 1 in files written by dBase
+constexpr std::size_t kOffLanguage = 31;       // language driver, as in the .DBF
+constexpr std::size_t kOffPageCount = 32;      // uint32: pages in the file
+constexpr std::size_t kOffFirstFree = 36;      // uint32: first free page (none)
+constexpr std::size_t kOffBlocksFree = 40;     // uint32
+constexpr std::size_t kOffUpdated = 44;        // YY MM DD
+constexpr std::size_t kOffSlotZeroFlag = 529;  // always 1 in files written by dBase
 
 // Tag table entry offsets.
-constexpr std::size_t kEntHeaderPage = 0;     // uint32
-constexpr std::size_t kEntName = 4;           // 11 bytes, NUL padded
-constexpr std::size_t kEntKeyFormat = 15;     // 0x10
-constexpr std::size_t kEntLeft = 16;          // binary tree of tag names: left, right, parent
+constexpr std::size_t kEntHeaderPage = 0;  // uint32
+constexpr std::size_t kEntName = 4;        // 11 bytes, NUL padded
+constexpr std::size_t kEntKeyFormat = 15;  // 0x10
+constexpr std::size_t kEntLeft = 16;       // binary tree of tag names: left, right, parent
 constexpr std::size_t kEntRight = 17;
 constexpr std::size_t kEntParent = 18;
-constexpr std::size_t kEntMarker = 19;        // 0x02
-constexpr std::size_t kEntKeyType = 20;       // 'C'
+constexpr std::size_t kEntMarker = 19;   // 0x02
+constexpr std::size_t kEntKeyType = 20;  // 'C'
 
 // Tag header block offsets.
 constexpr std::size_t kTagRoot = 0;           // uint32: root page
@@ -59,7 +59,7 @@ constexpr std::size_t kTagKeyLength = 12;     // uint16
 constexpr std::size_t kTagKeysPerBlock = 14;  // uint16
 constexpr std::size_t kTagItemLength = 18;    // uint16: 4-byte pointer + key, multiple of 4
 constexpr std::size_t kTagSerial = 20;
-constexpr std::size_t kTagExpression = 24;    // NUL terminated
+constexpr std::size_t kTagExpression = 24;  // NUL terminated
 constexpr std::size_t kTagMaxExpression = 220;
 constexpr std::size_t kTagHasKeys = 246;
 constexpr std::size_t kTagFirstLeaf = 248;    // uint32
@@ -151,11 +151,13 @@ std::string build(std::string_view tableName, std::vector<TagKeys> tags) {
     const std::size_t keyLength = static_cast<std::size_t>(tag.keyLength);
     const std::size_t itemLength = (4 + keyLength + 3) / 4 * 4;
     const std::size_t perBlock = (kBlockSize - 12) / itemLength;
-    const std::uint32_t headerPage = static_cast<std::uint32_t>((kFileHeaderSize + t * kBlockSize) / kPageSize);
+    const std::uint32_t headerPage =
+        static_cast<std::uint32_t>((kFileHeaderSize + t * kBlockSize) / kPageSize);
 
     std::stable_sort(tag.keys.begin(), tag.keys.end(), [](const auto& a, const auto& b) {
-      return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(), b.first.end(),
-                                          [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+      return std::lexicographical_compare(
+          a.first.begin(), a.first.end(), b.first.begin(), b.first.end(),
+          [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
     });
 
     // Leaves, then each interior level above them until one node remains: the root.
@@ -192,7 +194,8 @@ std::string build(std::string_view tableName, std::vector<TagKeys> tags) {
       std::size_t child = 0;
       for (std::size_t size : groupSizes(level.size(), perBlock + 1)) {
         Node node;
-        for (std::size_t i = 0; i + 1 < size; ++i, ++child) node.entries.emplace_back(level[child].highest, pages[child]);
+        for (std::size_t i = 0; i + 1 < size; ++i, ++child)
+          node.entries.emplace_back(level[child].highest, pages[child]);
         node.rightmost = pages[child];
         node.highest = level[child].highest;
         ++child;

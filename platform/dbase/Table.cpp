@@ -37,10 +37,18 @@ format::FieldLayout physical(const FieldDef& def) {
   format::FieldLayout f;
   f.name = upper(def.name);
   switch (def.kind) {
-    case FieldKind::Text: f.type = 'C', f.width = def.width; break;
-    case FieldKind::Integer: f.type = 'N', f.width = 11, f.decimals = 0; break;
-    case FieldKind::Float: f.type = 'N', f.width = 20, f.decimals = 4; break;
-    case FieldKind::Logical: f.type = 'L', f.width = 1; break;
+    case FieldKind::Text:
+      f.type = 'C', f.width = def.width;
+      break;
+    case FieldKind::Integer:
+      f.type = 'N', f.width = 11, f.decimals = 0;
+      break;
+    case FieldKind::Float:
+      f.type = 'N', f.width = 20, f.decimals = 4;
+      break;
+    case FieldKind::Logical:
+      f.type = 'L', f.width = 1;
+      break;
   }
   return f;
 }
@@ -49,10 +57,18 @@ format::FieldLayout physical(const FieldDef& def) {
 
 // ---- Field ----
 
-const format::FieldLayout& Field::layout() const { return table_->layout_.fields[index_]; }
-const std::string& Field::name() const { return layout().name; }
-char Field::type() const { return layout().type; }
-int Field::width() const { return layout().width; }
+const format::FieldLayout& Field::layout() const {
+  return table_->layout_.fields[index_];
+}
+const std::string& Field::name() const {
+  return layout().name;
+}
+char Field::type() const {
+  return layout().type;
+}
+int Field::width() const {
+  return layout().width;
+}
 
 std::string_view Field::bytes() const {
   return std::string_view(table_->record_).substr(layout().offset, static_cast<std::size_t>(layout().width));
@@ -65,14 +81,30 @@ std::span<char> Field::writableBytes() const {
   return std::span<char>(table_->record_.data() + layout().offset, static_cast<std::size_t>(layout().width));
 }
 
-std::string Field::asText() const { return value::readText(layout(), bytes()); }
-double Field::asFloat() const { return value::readFloat(layout(), bytes()); }
-std::int64_t Field::asInteger() const { return value::readInteger(layout(), bytes()); }
-bool Field::asLogical() const { return value::readLogical(layout(), bytes()); }
-void Field::setText(std::string_view text) { value::writeText(layout(), writableBytes(), text); }
-void Field::setFloat(double v) { value::writeFloat(layout(), writableBytes(), v); }
-void Field::setInteger(std::int64_t v) { value::writeInteger(layout(), writableBytes(), v); }
-void Field::setLogical(bool v) { value::writeLogical(layout(), writableBytes(), v); }
+std::string Field::asText() const {
+  return value::readText(layout(), bytes());
+}
+double Field::asFloat() const {
+  return value::readFloat(layout(), bytes());
+}
+std::int64_t Field::asInteger() const {
+  return value::readInteger(layout(), bytes());
+}
+bool Field::asLogical() const {
+  return value::readLogical(layout(), bytes());
+}
+void Field::setText(std::string_view text) {
+  value::writeText(layout(), writableBytes(), text);
+}
+void Field::setFloat(double v) {
+  value::writeFloat(layout(), writableBytes(), v);
+}
+void Field::setInteger(std::int64_t v) {
+  value::writeInteger(layout(), writableBytes(), v);
+}
+void Field::setLogical(bool v) {
+  value::writeLogical(layout(), writableBytes(), v);
+}
 
 // ---- Table ----
 
@@ -89,17 +121,21 @@ Table::~Table() {
   }
 }
 
-std::filesystem::path Table::filePath() const { return resolveIgnoringCase(directory_, name_); }
+std::filesystem::path Table::filePath() const {
+  return resolveIgnoringCase(directory_, name_);
+}
 
 std::filesystem::path Table::indexPath() const {
   std::filesystem::path dbf = filePath();
   std::string ext = dbf.extension().string();
-  bool lower = !ext.empty() && std::none_of(ext.begin(), ext.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  bool lower =
+      !ext.empty() && std::none_of(ext.begin(), ext.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
   return resolveIgnoringCase(directory_, dbf.stem().string() + (lower ? ".mdx" : ".MDX"));
 }
 
 void Table::requireOpen() const {
-  if (!isOpen()) throw Error(ErrorKind::InvalidArgument, "La tabla " + filePath().string() + " no está abierta");
+  if (!isOpen())
+    throw Error(ErrorKind::InvalidArgument, "La tabla " + filePath().string() + " no está abierta");
 }
 
 namespace {
@@ -115,7 +151,8 @@ void lockOrFail(const io::File& file, bool exclusive) {
   if (::flock(file.descriptor(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return;
   if (errno == EWOULDBLOCK)
     throw Error(ErrorKind::Locked, "La tabla " + file.path().string() + " está abierta por otro programa");
-  throw Error(ErrorKind::IOError, "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(errno));
+  throw Error(ErrorKind::IOError,
+              "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(errno));
 }
 
 }  // namespace
@@ -151,7 +188,8 @@ void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexD
       invalid("el nombre de índice '" + index.name + "' no es válido");
     auto it = std::find_if(layouts.begin(), layouts.end(),
                            [&](const format::FieldLayout& f) { return f.name == upper(index.field); });
-    if (it == layouts.end()) invalid("el índice '" + index.name + "' usa el campo '" + index.field + "', que no existe");
+    if (it == layouts.end())
+      invalid("el índice '" + index.name + "' usa el campo '" + index.field + "', que no existe");
     if (it->type != 'C') invalid("el índice '" + index.name + "' debe usar un campo de texto");
     it->indexed = true;
     tags.push_back({upper(index.name), it->name, it->width, {}});
@@ -169,7 +207,8 @@ void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexD
 }
 
 void Table::open(OpenMode mode) {
-  if (isOpen()) throw Error(ErrorKind::InvalidArgument, "La tabla " + filePath().string() + " ya está abierta");
+  if (isOpen())
+    throw Error(ErrorKind::InvalidArgument, "La tabla " + filePath().string() + " ya está abierta");
   requireDirectory(directory_);
   const std::filesystem::path path = filePath();
   std::error_code ec;
@@ -253,18 +292,21 @@ std::string_view Table::diskBytes(std::uint32_t index) {
     std::size_t got = file_.readAt(layout_.headerLength + std::uint64_t{index} * length, cache_);
     if (got < cache_.size())
       throw Error(ErrorKind::Corruption,
-                  "La tabla " + file_.path().string() + " está dañada: el archivo se ha acortado mientras estaba abierto");
+                  "La tabla " + file_.path().string() +
+                      " está dañada: el archivo se ha acortado mientras estaba abierto");
     cacheFirst_ = index;
     cacheCount_ = count;
   }
-  return std::string_view(cache_).substr(std::size_t{index - cacheFirst_} * layout_.recordLength, layout_.recordLength);
+  return std::string_view(cache_).substr(std::size_t{index - cacheFirst_} * layout_.recordLength,
+                                         layout_.recordLength);
 }
 
 void Table::loadRecord(std::uint32_t index) {
   if (index < diskRecords_)
     record_ = diskBytes(index);
   else
-    record_ = appended_.substr(std::size_t{index - diskRecords_} * layout_.recordLength, layout_.recordLength);
+    record_ =
+        appended_.substr(std::size_t{index - diskRecords_} * layout_.recordLength, layout_.recordLength);
 }
 
 bool Table::isDeleted(std::uint32_t index) {
@@ -319,7 +361,8 @@ void Table::edit() {
   if (state_ == TableState::Edit || state_ == TableState::Insert) return;
   if (readOnly_) throw Error(ErrorKind::IOError, "La tabla " + file_.path().string() + " es de solo lectura");
   if (current_ == kNoRecord)
-    throw Error(ErrorKind::InvalidArgument, "La tabla " + file_.path().string() + " no tiene un registro actual");
+    throw Error(ErrorKind::InvalidArgument,
+                "La tabla " + file_.path().string() + " no tiene un registro actual");
   state_ = TableState::Edit;
 }
 
@@ -336,12 +379,14 @@ void Table::post() {
     modified_ = true;
     state_ = TableState::Browse;
     if (current_ >= diskRecords_) {
-      appended_.replace(std::size_t{current_ - diskRecords_} * layout_.recordLength, layout_.recordLength, record_);
+      appended_.replace(std::size_t{current_ - diskRecords_} * layout_.recordLength, layout_.recordLength,
+                        record_);
       return;
     }
     file_.writeAt(layout_.headerLength + std::uint64_t{current_} * layout_.recordLength, record_);
     if (current_ >= cacheFirst_ && current_ < cacheFirst_ + cacheCount_)
-      cache_.replace(std::size_t{current_ - cacheFirst_} * layout_.recordLength, layout_.recordLength, record_);
+      cache_.replace(std::size_t{current_ - cacheFirst_} * layout_.recordLength, layout_.recordLength,
+                     record_);
   }
 }
 
@@ -384,8 +429,8 @@ void Table::rebuildIndex() {
   for (const mdx::TagInfo& tag : tags) {
     auto it = fieldIndex_.find(upper(tag.expression));
     if (it == fieldIndex_.end() || layout_.fields[it->second].type != 'C' || tag.keyType != 'C')
-      throw Error(ErrorKind::InvalidArgument, "No se puede actualizar el índice " + mdxPath.string() + ": la etiqueta '" +
-                                                  tag.name + "' no es un campo de texto");
+      throw Error(ErrorKind::InvalidArgument, "No se puede actualizar el índice " + mdxPath.string() +
+                                                  ": la etiqueta '" + tag.name + "' no es un campo de texto");
     const format::FieldLayout& f = layout_.fields[it->second];
     mdx::TagKeys keys{tag.name, f.name, f.width, {}};
     keys.keys.reserve(diskRecords_);
@@ -400,15 +445,16 @@ Field Table::field(std::string_view name) {
   requireOpen();
   auto it = fieldIndex_.find(upper(name));
   if (it == fieldIndex_.end())
-    throw Error(ErrorKind::NotFound,
-                (objectName_.empty() ? "" : objectName_ + ": ") + "No se encuentra el campo '" + std::string(name) + "'");
+    throw Error(ErrorKind::NotFound, (objectName_.empty() ? "" : objectName_ + ": ") +
+                                         "No se encuentra el campo '" + std::string(name) + "'");
   return Field(this, it->second);
 }
 
 Field Table::fieldAt(std::size_t index) {
   requireOpen();
   if (index >= layout_.fields.size())
-    throw Error(ErrorKind::InvalidArgument, "La tabla " + file_.path().string() + " no tiene el campo " + std::to_string(index + 1));
+    throw Error(ErrorKind::InvalidArgument,
+                "La tabla " + file_.path().string() + " no tiene el campo " + std::to_string(index + 1));
   return Field(this, index);
 }
 

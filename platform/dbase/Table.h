@@ -17,7 +17,7 @@ enum class FieldKind { Text, Integer, Float, Logical };
 struct FieldDef {
   std::string name;  // at most 10 characters; stored in upper case
   FieldKind kind = FieldKind::Text;
-  int width = 0;     // text fields only: 1 to 254
+  int width = 0;  // text fields only: 1 to 254
 };
 
 struct IndexDef {
@@ -124,7 +124,7 @@ class Table {
   bool readOnly_ = false;
   format::Layout layout_;
   std::unordered_map<std::string, std::size_t> fieldIndex_;  // upper-case name -> index
-  std::string header_;                                      // as on disk
+  std::string header_;                                       // as on disk
 
   std::uint32_t diskRecords_ = 0;  // records in the file
   std::string appended_;           // posted records not yet written

@@ -13,10 +13,14 @@
 namespace pontix::xml {
 namespace {
 
-const xmlChar* xmlText(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
+const xmlChar* xmlText(const std::string& s) {
+  return reinterpret_cast<const xmlChar*>(s.c_str());
+}
 
 // Nothing outside the document is ever fetched: no DTD, no external entity, no network.
-xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+  return nullptr;
+}
 
 void initLibxml() {
   static std::once_flag once;
@@ -60,18 +64,22 @@ std::string trimNewline(std::string s) {
 }  // namespace
 
 ParseError::ParseError(const std::filesystem::path& file, std::string reason, int line, int column)
-    : Error(ErrorKind::Corruption, "El archivo " + file.string() + " no es un documento XML válido: " + reason +
-                                       " (línea " + std::to_string(line) + ", columna " + std::to_string(column) + ")"),
+    : Error(ErrorKind::Corruption, "El archivo " + file.string() +
+                                       " no es un documento XML válido: " + reason + " (línea " +
+                                       std::to_string(line) + ", columna " + std::to_string(column) + ")"),
       reason_(std::move(reason)),
       line_(line),
       column_(column) {}
 
-std::string Element::name() const { return qualifiedName(node_); }
+std::string Element::name() const {
+  return qualifiedName(node_);
+}
 
 std::vector<Element> Element::children(std::string_view name) const {
   std::vector<Element> result;
   for (xmlNode* child = node_->children; child; child = child->next)
-    if (child->type == XML_ELEMENT_NODE && hasName(child->name, child->ns, name)) result.push_back(Element(child));
+    if (child->type == XML_ELEMENT_NODE && hasName(child->name, child->ns, name))
+      result.push_back(Element(child));
   return result;
 }
 
@@ -130,7 +138,8 @@ Document Document::load(const std::filesystem::path& file) {
   if (!ctxt) throw std::bad_alloc();
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   std::string url = file.string();
-  xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr, options);
+  xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(),
+                                    nullptr, options);
   if (!doc || !ctxt->wellFormed) {
     if (doc) xmlFreeDoc(doc);
     const xmlError* err = xmlCtxtGetLastError(ctxt.get());

@@ -42,9 +42,12 @@ BestFit loadBestFit() {
   std::map<int, int>* section = nullptr;
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind("MBTABLE", 0) == 0) section = &t.mb;
-    else if (line.rfind("WCTABLE", 0) == 0) section = &t.wc;
-    else if (line.rfind("ENDCODEPAGE", 0) == 0) section = nullptr;
+    if (line.rfind("MBTABLE", 0) == 0)
+      section = &t.mb;
+    else if (line.rfind("WCTABLE", 0) == 0)
+      section = &t.wc;
+    else if (line.rfind("ENDCODEPAGE", 0) == 0)
+      section = nullptr;
     else if (section && line.rfind("0x", 0) == 0) {
       std::istringstream fields(line);
       std::string a, b;
@@ -74,19 +77,23 @@ TEST(AnsiConversion, BestFitsAndReplacements) {
     const char* utf8;
     const char* ansi;
   } cases[] = {
-      {"Łódź", "L\xF3" "dz"},          // Ł and ź have best fits, ó is in the code page
-      {"a\u2010b", "a-b"},              // hyphen
-      {"\uFF21\uFF42", "Ab"},           // fullwidth forms
-      {"\u20AC 5", "\x80 5"},           // euro sign
-      {"\u0394", "?"},                  // Greek capital delta: no best fit
-      {"x\U0001F600y", "x??y"},         // beyond the BMP: one '?' per UTF-16 unit
-      {"\xC3", "?"},                    // truncated sequence
-      {"\xED\xA0\x80", "?"},            // encoded surrogate
-      {"\xC0\xAF", "??"},               // overlong form: two bad bytes
+      {"Łódź",
+       "L\xF3"
+       "dz"},                    // Ł and ź have best fits, ó is in the code page
+      {"a\u2010b", "a-b"},       // hyphen
+      {"\uFF21\uFF42", "Ab"},    // fullwidth forms
+      {"\u20AC 5", "\x80 5"},    // euro sign
+      {"\u0394", "?"},           // Greek capital delta: no best fit
+      {"x\U0001F600y", "x??y"},  // beyond the BMP: one '?' per UTF-16 unit
+      {"\xC3", "?"},             // truncated sequence
+      {"\xED\xA0\x80", "?"},     // encoded surrogate
+      {"\xC0\xAF", "??"},        // overlong form: two bad bytes
   };
   for (const Case& c : cases) EXPECT_EQ(fromUtf8(c.utf8), c.ansi) << c.utf8;
   EXPECT_EQ(toUtf8("\x81\x8D\x8F\x90\x9D"), "\u0081\u008D\u008F\u0090\u009D");
-  EXPECT_EQ(toUtf8("Espa\xF1" "a \x80"), "España €");
+  EXPECT_EQ(toUtf8("Espa\xF1"
+                   "a \x80"),
+            "España €");
 }
 
 TEST(AnsiTrim, RemovesControlsAndBlanksAtTheEndsOnly) {
@@ -94,12 +101,9 @@ TEST(AnsiTrim, RemovesControlsAndBlanksAtTheEndsOnly) {
     const char* in;
     const char* out;
   } cases[] = {
-      {"  abc  ", "abc"},
-      {"\t\r\n abc\x01\x1F", "abc"},
-      {"a b\tc", "a b\tc"},
-      {"\u00A0abc\u00A0", "\u00A0abc\u00A0"},  // no-break space stays
-      {" \t\n", ""},
-      {"", ""},
+      {"  abc  ", "abc"},   {"\t\r\n abc\x01\x1F", "abc"},
+      {"a b\tc", "a b\tc"}, {"\u00A0abc\u00A0", "\u00A0abc\u00A0"},  // no-break space stays
+      {" \t\n", ""},        {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(trimControls(c.in), c.out) << c.in;
 }
@@ -127,14 +131,16 @@ TEST(AnsiIgnoreCase, MatchesTheMeasuredRules) {
     }
     EXPECT_TRUE(equalsIgnoreCase(left, right)) << line;
     EXPECT_EQ(foldCase(left), foldCase(right)) << line;
-    if (kind == "pair") equalPairs.insert({static_cast<unsigned char>(left[0]), static_cast<unsigned char>(right[0])});
+    if (kind == "pair")
+      equalPairs.insert({static_cast<unsigned char>(left[0]), static_cast<unsigned char>(right[0])});
     ++rules;
   }
   EXPECT_EQ(rules, 90);
   for (int a = 0; a < 256; ++a)
     for (int b = a + 1; b < 256; ++b) {
       if (equalPairs.count({a, b})) continue;
-      ASSERT_FALSE(equalsIgnoreCase(std::string(1, static_cast<char>(a)), std::string(1, static_cast<char>(b))))
+      ASSERT_FALSE(
+          equalsIgnoreCase(std::string(1, static_cast<char>(a)), std::string(1, static_cast<char>(b))))
           << std::hex << a << " " << b;
     }
 }
@@ -143,10 +149,15 @@ TEST(AnsiIgnoreCase, WholeTexts) {
   EXPECT_TRUE(equalsIgnoreCase("MATEMATI1", "matemati1"));
   EXPECT_TRUE(equalsIgnoreCase(fromUtf8("ÉSSER"), fromUtf8("ésser")));
   EXPECT_TRUE(equalsIgnoreCase(fromUtf8("Straße"), "STRASSE"));
-  EXPECT_TRUE(equalsIgnoreCase("AB\xAD" "C", "abc"));
+  EXPECT_TRUE(
+      equalsIgnoreCase("AB\xAD"
+                       "C",
+                       "abc"));
   EXPECT_FALSE(equalsIgnoreCase(fromUtf8("é"), "e"));
   EXPECT_FALSE(equalsIgnoreCase("a b", "a\tb"));
-  EXPECT_FALSE(equalsIgnoreCase("a b", "a\xA0" "b"));
+  EXPECT_FALSE(equalsIgnoreCase("a b",
+                                "a\xA0"
+                                "b"));
   EXPECT_FALSE(equalsIgnoreCase("ab", "ab "));
 }
 

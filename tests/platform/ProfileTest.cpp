@@ -34,9 +34,12 @@ TEST(ProfileWriter, BehavesAsTheWindowsProfileWriter) {
       {"comments are not keys", "[Transformadores]\r\n;Transformado=7\r\n", "1",
        "[Transformadores]\r\nTransformado=1\r\n;Transformado=7\r\n"},
       {"new section at the end", "[A]\nb=c", "1", "[A]\nb=c\r\n[Transformadores]\r\nTransformado=1\r\n"},
-      {"only the first section and its first key", "[TRANSFORMADORES]\r\nTransformado=1\r\nTransformado=2\r\n[Transformadores]\r\nTransformado=3\r\n", "0",
+      {"only the first section and its first key",
+       "[TRANSFORMADORES]\r\nTransformado=1\r\nTransformado=2\r\n[Transformadores]\r\nTransformado=3\r\n",
+       "0",
        "[TRANSFORMADORES]\r\nTransformado=0\r\nTransformado=2\r\n[Transformadores]\r\nTransformado=3\r\n"},
-      {"key without a value", "[Transformadores]\r\nTransformado\r\n", "1", "[Transformadores]\r\nTransformado=1\r\n"},
+      {"key without a value", "[Transformadores]\r\nTransformado\r\n", "1",
+       "[Transformadores]\r\nTransformado=1\r\n"},
   };
   for (const Case& c : cases) {
     test::TempDir dir;
@@ -51,10 +54,12 @@ TEST(ProfileWriter, UnwritablePlacesThrowAndLeaveTheFile) {
   test::TempDir dir;
   std::filesystem::path readOnly = dir / "Horalia.ini";
   test::writeFile(readOnly, "[Transformadores]\r\nTransformado=0\r\n");
-  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  std::filesystem::permissions(readOnly,
+                               std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
   std::filesystem::create_directory(dir / "carpeta.ini");
 
-  for (const std::filesystem::path& target : {readOnly, dir / "no-existe" / "Horalia.ini", dir / "carpeta.ini"}) {
+  for (const std::filesystem::path& target :
+       {readOnly, dir / "no-existe" / "Horalia.ini", dir / "carpeta.ini"}) {
     try {
       writeProfileString(target, "Transformadores", "Transformado", "1");
       ADD_FAILURE() << target;

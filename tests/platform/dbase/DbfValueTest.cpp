@@ -51,11 +51,15 @@ TEST(DbfValue, GeneralFormOfFloats) {
     double v;
     const char* text;
   } cases[] = {
-      {0.1, "0.1"},         {2.0 / 3.0, "0.666666666666667"},
-      {-2.5, "-2.5"},       {1e15, "1E15"},
+      {0.1, "0.1"},
+      {2.0 / 3.0, "0.666666666666667"},
+      {-2.5, "-2.5"},
+      {1e15, "1E15"},
       {123456789012345.0, "123456789012345"},
-      {0.00001, "0.00001"}, {0.000001, "1E-6"},
-      {-1.25e-7, "-1.25E-7"}, {0.000123456789012345, "0.000123456789012345"},
+      {0.00001, "0.00001"},
+      {0.000001, "1E-6"},
+      {-1.25e-7, "-1.25E-7"},
+      {0.000123456789012345, "0.000123456789012345"},
   };
   for (const Case& c : cases) EXPECT_EQ(formatGeneral(c.v, '.'), c.text) << c.v;
   EXPECT_EQ(formatGeneral(-3.75, ','), "-3,75");
@@ -67,8 +71,8 @@ TEST(DbfValue, IntegerReadRoundsHalvesToEven) {
     const char* stored;
     std::int64_t v;
   } cases[] = {
-      {"              2.5000", 2},  {"              3.5000", 4},  {"             -2.5000", -2},
-      {"              2.5001", 3},  {"              0.4999", 0},  {"                    ", 0},
+      {"              2.5000", 2}, {"              3.5000", 4}, {"             -2.5000", -2},
+      {"              2.5001", 3}, {"              0.4999", 0}, {"                    ", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(readInteger(real, c.stored), c.v) << c.stored;
   EXPECT_EQ(readInteger(field('N', 11), "-2147483648"), -2147483648LL);
@@ -77,7 +81,8 @@ TEST(DbfValue, IntegerReadRoundsHalvesToEven) {
 }
 
 TEST(DbfValue, WritingFields) {
-  const FieldLayout text = field('C', 5), integer = field('N', 11), real = field('N', 20, 4), logical = field('L', 1);
+  const FieldLayout text = field('C', 5), integer = field('N', 11), real = field('N', 20, 4),
+                    logical = field('L', 1);
   EXPECT_EQ(written(text, [&](auto b) { writeText(text, b, "abcdefg"); }), "abcde");
   EXPECT_EQ(written(text, [&](auto b) { writeText(text, b, "ab"); }), "ab   ");
   EXPECT_EQ(written(text, [&](auto b) { writeText(text, b, ""); }), "     ");

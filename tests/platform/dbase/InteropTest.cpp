@@ -19,7 +19,9 @@ test::CommandResult python(const std::string& script, const std::filesystem::pat
 
 void writeSample(const std::filesystem::path& dir) {
   Table t(dir, "MUESTRA");
-  t.create({{"NOMBRE", FieldKind::Text, 12}, {"NUM", FieldKind::Integer, 0}, {"VALOR", FieldKind::Float, 0},
+  t.create({{"NOMBRE", FieldKind::Text, 12},
+            {"NUM", FieldKind::Integer, 0},
+            {"VALOR", FieldKind::Float, 0},
             {"ACTIVO", FieldKind::Logical, 0}});
   t.open(OpenMode::Shared);
   t.append();
@@ -46,7 +48,8 @@ TEST(Interop, DbfreadAndDbfDumpReadOurTables) {
       dir.path());
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_EQ(r.output,
-            "[[\"NOMBRE\", \"C\", 12, 0], [\"NUM\", \"N\", 11, 0], [\"VALOR\", \"N\", 20, 4], [\"ACTIVO\", \"L\", 1, 0]]\n"
+            "[[\"NOMBRE\", \"C\", 12, 0], [\"NUM\", \"N\", 11, 0], [\"VALOR\", \"N\", 20, 4], [\"ACTIVO\", "
+            "\"L\", 1, 0]]\n"
             "[[\"Añó, \\\"€\\\"\", -42, 3.25, true], [\"Sala gran\", null, null, false]]\n");
 
   r = test::run("dbf_dump " + test::shellQuote((dir / "MUESTRA.DBF").string()));
@@ -58,10 +61,13 @@ TEST(Interop, DbfreadAndDbfDumpReadOurTables) {
 TEST(Interop, CliDumpsAsUtf8Csv) {
   test::TempDir dir;
   writeSample(dir.path());
-  test::CommandResult r = test::run(std::string(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "MUESTRA.DBF").string()));
+  test::CommandResult r =
+      test::run(std::string(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "MUESTRA.DBF").string()));
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, "NOMBRE,NUM,VALOR,ACTIVO\n\"Añó, \"\"€\"\"\",-42,3.25,T\nSala gran,,,F\n");
-  EXPECT_EQ(test::run(std::string(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "NADA.DBF").string())).exitCode, 1);
+  EXPECT_EQ(test::run(std::string(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "NADA.DBF").string()))
+                .exitCode,
+            1);
   EXPECT_EQ(test::run(std::string(PONTIX_CLI) + " volcar").exitCode, 2);
 }
 
@@ -72,11 +78,16 @@ TEST(Interop, ReadsTablesWrittenByPythonDbf) {
     std::string extraValues = std::string(kind) == "vfp" ? ", 7, 2.5" : "";
     test::CommandResult r = python(
         "import dbf\n"
-        "t = dbf.Table('otro', 'NOMBRE C(10); NUM N(5,0); VAL N(8,2); ACT L; FECHA D; NOTA M" + extra +
-            "', dbf_type='" + kind + "', codepage='cp1252')\n"
+        "t = dbf.Table('otro', 'NOMBRE C(10); NUM N(5,0); VAL N(8,2); ACT L; FECHA D; NOTA M" +
+            extra + "', dbf_type='" + kind +
+            "', codepage='cp1252')\n"
             "t.open(dbf.READ_WRITE)\n"
-            "t.append(('Año', 12, 3.25, True, dbf.Date(2024, 1, 2), 'una nota'" + extraValues + "))\n"
-            "t.append(('Borrado', 1, 0, False, None, ''" + (extra.empty() ? std::string() : ", 0, 0") + "))\n"
+            "t.append(('Año', 12, 3.25, True, dbf.Date(2024, 1, 2), 'una nota'" +
+            extraValues +
+            "))\n"
+            "t.append(('Borrado', 1, 0, False, None, ''" +
+            (extra.empty() ? std::string() : ", 0, 0") +
+            "))\n"
             "dbf.delete(t[-1])\n"
             "t.append()\n"
             "t.close()\n",
@@ -106,8 +117,11 @@ TEST(Interop, ReadsDbase7Tables) {
     const char* name;
     char type;
     int width, decimals;
-  } fields[] = {{"NOMBRE_LARGO_DE_CAMPO", 'C', 8, 0}, {"ID", 'I', 4, 0}, {"CANTIDAD", 'N', 6, 2},
-                {"CUANDO", '@', 8, 0}, {"OK", 'L', 1, 0}};
+  } fields[] = {{"NOMBRE_LARGO_DE_CAMPO", 'C', 8, 0},
+                {"ID", 'I', 4, 0},
+                {"CANTIDAD", 'N', 6, 2},
+                {"CUANDO", '@', 8, 0},
+                {"OK", 'L', 1, 0}};
   const std::size_t header = 68 + 48 * std::size(fields) + 1, length = 1 + 8 + 4 + 6 + 8 + 1;
   std::string h(68, '\0');
   h[0] = 0x04;
@@ -126,8 +140,10 @@ TEST(Interop, ReadsDbase7Tables) {
     h += d;
   }
   h += '\x0D';
-  std::string r1 = std::string(" ") + "Pere    " + std::string("\x80\0\0\x01", 4) + "  1.50" + std::string(8, '\x01') + "Y";
-  std::string r2 = std::string("*") + "Borrado " + std::string(4, '\0') + "  0.00" + std::string(8, '\0') + "N";
+  std::string r1 = std::string(" ") + "Pere    " + std::string("\x80\0\0\x01", 4) + "  1.50" +
+                   std::string(8, '\x01') + "Y";
+  std::string r2 =
+      std::string("*") + "Borrado " + std::string(4, '\0') + "  0.00" + std::string(8, '\0') + "N";
   ASSERT_EQ(r1.size(), length);
   test::TempDir dir;
   test::writeFile(dir / "DB7.DBF", h + r1 + r2 + "\x1A");

@@ -16,7 +16,8 @@ using Entry = std::pair<std::string, std::uint32_t>;  // blank-padded key, recor
 
 // Reads a tag with the independent reader of libdbd-xbase-perl.
 std::vector<Entry> dumpTag(const std::filesystem::path& mdx) {
-  test::CommandResult r = test::run(std::string(INDEX_DUMP) + " -tag ABREV " + test::shellQuote(mdx.string()));
+  test::CommandResult r =
+      test::run(std::string(INDEX_DUMP) + " -tag ABREV " + test::shellQuote(mdx.string()));
   EXPECT_EQ(r.exitCode, 0) << r.output;
   std::vector<Entry> entries;
   std::size_t pos = 0;
@@ -25,7 +26,8 @@ std::vector<Entry> dumpTag(const std::filesystem::path& mdx) {
     std::string line = r.output.substr(pos, nl - pos);
     pos = nl == std::string::npos ? r.output.size() : nl + 1;
     std::size_t space = line.rfind(' ');
-    entries.emplace_back(line.substr(0, space), static_cast<std::uint32_t>(std::stoul(line.substr(space + 1))));
+    entries.emplace_back(line.substr(0, space),
+                         static_cast<std::uint32_t>(std::stoul(line.substr(space + 1))));
   }
   return entries;
 }
@@ -51,15 +53,16 @@ std::vector<Entry> expectedOrder(const std::vector<std::string>& abrevs) {
     expected.emplace_back(key, static_cast<std::uint32_t>(i + 1));
   }
   std::stable_sort(expected.begin(), expected.end(), [](const Entry& a, const Entry& b) {
-    return std::lexicographical_compare(a.first.begin(), a.first.end(), b.first.begin(), b.first.end(),
-                                        [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+    return std::lexicographical_compare(
+        a.first.begin(), a.first.end(), b.first.begin(), b.first.end(),
+        [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
   });
   return expected;
 }
 
 TEST(ProductionIndex, IndependentReaderFindsEveryKeyInOrder) {
-  const std::vector<std::string> stems = {"MATEMATI", "matemati", test::ansi("ÑANDÚ"), test::ansi("Éter"), "\x80uro",
-                                          "Zeta", "A", "LLENGUACATX"};
+  const std::vector<std::string> stems = {
+      "MATEMATI", "matemati", test::ansi("ÑANDÚ"), test::ansi("Éter"), "\x80uro", "Zeta", "A", "LLENGUACATX"};
   std::vector<std::vector<std::string>> tables = {{}, {"UNICO"}, {}};
   for (int i = 0; i < 4000; ++i) tables[2].push_back(stems[(i * 7) % stems.size()] + std::to_string(i % 13));
   for (const auto& abrevs : tables) {
@@ -75,28 +78,28 @@ TEST(ProductionIndex, HeaderBlocksAndTableFlags) {
   std::string mdx = test::readFile(dir / "MATIB.MDX");
   ASSERT_GE(mdx.size(), 2048u + 1024u + 1024u);
   EXPECT_EQ(mdx.size() % 512, 0u);
-  EXPECT_EQ(mdx[0], 2);                               // version
+  EXPECT_EQ(mdx[0], 2);  // version
   EXPECT_EQ(mdx.substr(4, 6), std::string("MATIB\0", 6));
-  EXPECT_EQ(format::getU16(mdx, 20), 2);              // pages per block
-  EXPECT_EQ(format::getU16(mdx, 22), 1024);           // block size
-  EXPECT_EQ(mdx[24], 1);                              // production
-  EXPECT_EQ(mdx[25], 48);                             // tag slots
-  EXPECT_EQ(format::getU16(mdx, 26), 32);             // slot size
-  EXPECT_EQ(format::getU16(mdx, 28), 1);              // tags in use
+  EXPECT_EQ(format::getU16(mdx, 20), 2);     // pages per block
+  EXPECT_EQ(format::getU16(mdx, 22), 1024);  // block size
+  EXPECT_EQ(mdx[24], 1);                     // production
+  EXPECT_EQ(mdx[25], 48);                    // tag slots
+  EXPECT_EQ(format::getU16(mdx, 26), 32);    // slot size
+  EXPECT_EQ(format::getU16(mdx, 28), 1);     // tags in use
   EXPECT_EQ(static_cast<unsigned char>(mdx[31]), 0x57);
   EXPECT_EQ(format::getU32(mdx, 32), mdx.size() / 512);
   EXPECT_EQ(mdx[529], 1);
-  EXPECT_EQ(format::getU32(mdx, 544), 4u);            // tag header page
+  EXPECT_EQ(format::getU32(mdx, 544), 4u);  // tag header page
   EXPECT_EQ(mdx.substr(548, 6), std::string("ABREV\0", 6));
   EXPECT_EQ(mdx[564], 'C');
   const std::size_t tag = 4 * 512;
-  EXPECT_EQ(format::getU32(mdx, tag), 6u);            // root: the only leaf
+  EXPECT_EQ(format::getU32(mdx, tag), 6u);  // root: the only leaf
   EXPECT_EQ(mdx[tag + 9], 'C');
-  EXPECT_EQ(format::getU16(mdx, tag + 12), 10);       // key length = field width
-  EXPECT_EQ(format::getU16(mdx, tag + 18), 16);       // item: 4 + 10 rounded up to 4
+  EXPECT_EQ(format::getU16(mdx, tag + 12), 10);  // key length = field width
+  EXPECT_EQ(format::getU16(mdx, tag + 18), 16);  // item: 4 + 10 rounded up to 4
   EXPECT_EQ(format::getU16(mdx, tag + 14), (1024 - 12) / 16);
   EXPECT_EQ(mdx.substr(tag + 24, 6), std::string("ABREV\0", 6));
-  EXPECT_EQ(format::getU32(mdx, 6 * 512), 2u);        // two keys in the leaf
+  EXPECT_EQ(format::getU32(mdx, 6 * 512), 2u);  // two keys in the leaf
 
   std::string dbf = test::readFile(dir / "MATIB.DBF");
   EXPECT_EQ(dbf[28], 1);

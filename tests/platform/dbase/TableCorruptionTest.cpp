@@ -28,8 +28,12 @@ std::string validTable(const test::TempDir& dir) {
   return test::readFile(dir / "SANA.DBF");
 }
 
-void setU16(std::string& b, std::size_t at, std::uint16_t v) { format::putU16(b, at, v); }
-void setU32(std::string& b, std::size_t at, std::uint32_t v) { format::putU32(b, at, v); }
+void setU16(std::string& b, std::size_t at, std::uint16_t v) {
+  format::putU16(b, at, v);
+}
+void setU32(std::string& b, std::size_t at, std::uint32_t v) {
+  format::putU32(b, at, v);
+}
 
 TEST(TableCorruption, EachFaultHasItsOwnError) {
   struct Case {
@@ -40,7 +44,8 @@ TEST(TableCorruption, EachFaultHasItsOwnError) {
       {"shorter than a header", [](std::string& b) { b.resize(20); }, "menos que una cabecera"},
       {"unknown version", [](std::string& b) { b[0] = '\x99'; }, "byte de versión 0x99"},
       {"header length below the minimum", [](std::string& b) { setU16(b, 8, 20); }, "menos del mínimo"},
-      {"header longer than the file", [](std::string& b) { setU16(b, 8, 5000); }, "pero el archivo solo tiene 128"},
+      {"header longer than the file", [](std::string& b) { setU16(b, 8, 5000); },
+       "pero el archivo solo tiene 128"},
       {"header length cuts a descriptor", [](std::string& b) { setU16(b, 8, 80); }, "no cabe en ellos"},
       {"header length leaves out the terminator", [](std::string& b) { setU16(b, 8, 96); }, "no terminan"},
       {"no fields", [](std::string& b) { b[32] = 0x0D; }, "no tiene campos"},
@@ -49,7 +54,8 @@ TEST(TableCorruption, EachFaultHasItsOwnError) {
       {"record length against the fields", [](std::string& b) { setU16(b, 10, 14); },
        "(14 bytes) no coincide con la suma de los campos (15 bytes)"},
       {"more records than the file holds", [](std::string& b) { setU32(b, 4, 3); }, "declara 3 registros"},
-      {"record count overflowing", [](std::string& b) { setU32(b, 4, 0xFFFFFFFF); }, "declara 4294967295 registros"},
+      {"record count overflowing", [](std::string& b) { setU32(b, 4, 0xFFFFFFFF); },
+       "declara 4294967295 registros"},
   };
   for (const Case& c : cases) {
     test::TempDir dir;

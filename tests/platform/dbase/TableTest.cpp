@@ -11,8 +11,8 @@ namespace pontix::dbase {
 namespace {
 
 const std::vector<FieldDef> kAllKinds = {
-    {"CORTO", FieldKind::Text, 1},    {"NOMBRE", FieldKind::Text, 100}, {"LARGO", FieldKind::Text, 254},
-    {"NUM", FieldKind::Integer, 0},   {"VALOR", FieldKind::Float, 0},   {"ACTIVO", FieldKind::Logical, 0},
+    {"CORTO", FieldKind::Text, 1},  {"NOMBRE", FieldKind::Text, 100}, {"LARGO", FieldKind::Text, 254},
+    {"NUM", FieldKind::Integer, 0}, {"VALOR", FieldKind::Float, 0},   {"ACTIVO", FieldKind::Logical, 0},
 };
 
 std::string errorOf(auto&& call) {
@@ -87,7 +87,9 @@ TEST(Table, RoundTripOfEveryFieldKindAtEdgeWidths) {
 TEST(Table, GoldenFileOfATinyTable) {
   test::TempDir dir;
   Table t(dir.path(), "TINY.DBF");
-  t.create({{"COD", FieldKind::Text, 4}, {"N", FieldKind::Integer, 0}, {"F", FieldKind::Float, 0},
+  t.create({{"COD", FieldKind::Text, 4},
+            {"N", FieldKind::Integer, 0},
+            {"F", FieldKind::Float, 0},
             {"L", FieldKind::Logical, 0}});
   t.open(OpenMode::Shared);
   t.append();
@@ -175,7 +177,8 @@ TEST(Table, ErrorsNameTheirContext) {
   t.create({{"CODI", FieldKind::Text, 40}});
   t.open(OpenMode::Shared);
   EXPECT_EQ(errorOf([&] { t.field("NOMBRE"); }), "wwTableProfesor: No se encuentra el campo 'NOMBRE'");
-  EXPECT_NE(errorOf([&] { t.field("CODI").setText("x"); }).find("no está en modo de edición"), std::string::npos);
+  EXPECT_NE(errorOf([&] { t.field("CODI").setText("x"); }).find("no está en modo de edición"),
+            std::string::npos);
   EXPECT_NE(errorOf([&] { t.edit(); }).find("no tiene un registro actual"), std::string::npos);
   t.close();
 
@@ -184,14 +187,23 @@ TEST(Table, ErrorsNameTheirContext) {
   EXPECT_EQ(errorOf([&] { anonymous.field("X"); }), "No se encuentra el campo 'X'");
 
   Table missing(dir.path(), "AULAT");
-  EXPECT_EQ(errorOf([&] { missing.open(OpenMode::Shared); }), "No se encuentra la tabla " + (dir / "AULAT.DBF").string());
+  EXPECT_EQ(errorOf([&] { missing.open(OpenMode::Shared); }),
+            "No se encuentra la tabla " + (dir / "AULAT.DBF").string());
   Table noFolder(dir / "KTEMP", "AULAT");
-  EXPECT_EQ(errorOf([&] { noFolder.open(OpenMode::Shared); }), "No existe la carpeta " + (dir / "KTEMP").string());
-  EXPECT_EQ(errorOf([&] { noFolder.create({{"A", FieldKind::Text, 1}}); }), "No existe la carpeta " + (dir / "KTEMP").string());
+  EXPECT_EQ(errorOf([&] { noFolder.open(OpenMode::Shared); }),
+            "No existe la carpeta " + (dir / "KTEMP").string());
+  EXPECT_EQ(errorOf([&] {
+              noFolder.create({{"A", FieldKind::Text, 1}});
+            }),
+            "No existe la carpeta " + (dir / "KTEMP").string());
 
-  for (const std::vector<FieldDef>& bad : std::vector<std::vector<FieldDef>>{
-           {}, {{"NOMBREMUYLARGO", FieldKind::Text, 5}}, {{"A", FieldKind::Text, 0}}, {{"A", FieldKind::Text, 255}},
-           {{"A", FieldKind::Text, 1}, {"a", FieldKind::Integer, 0}}, {{"1A", FieldKind::Text, 1}}})
+  for (const std::vector<FieldDef>& bad :
+       std::vector<std::vector<FieldDef>>{{},
+                                          {{"NOMBREMUYLARGO", FieldKind::Text, 5}},
+                                          {{"A", FieldKind::Text, 0}},
+                                          {{"A", FieldKind::Text, 255}},
+                                          {{"A", FieldKind::Text, 1}, {"a", FieldKind::Integer, 0}},
+                                          {{"1A", FieldKind::Text, 1}}})
     EXPECT_THROW(missing.create(bad), Error);
 }
 
@@ -291,7 +303,8 @@ TEST(Table, LocksBetweenProcesses) {
       ADD_FAILURE() << "opened a table held exclusively";
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), ErrorKind::Locked);
-      EXPECT_EQ(std::string(e.what()), "La tabla " + (dir / "PROFT.DBF").string() + " está abierta por otro programa");
+      EXPECT_EQ(std::string(e.what()),
+                "La tabla " + (dir / "PROFT.DBF").string() + " está abierta por otro programa");
     }
     EXPECT_THROW(t.create({{"CODI", FieldKind::Text, 4}}), Error);  // never replaced under its feet
   });

@@ -24,13 +24,19 @@ TEST(XmlLoad, ReadsTheEncodingTheFileDeclares) {
     std::string bytes;
     const char* expected;  // UTF-8 value of attribute "descripcio"
   } cases[] = {
-      {"utf-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CENTRE descripcio=\"Educació €\"/>", "Educació €"},
+      {"utf-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CENTRE descripcio=\"Educació €\"/>",
+       "Educació €"},
       {"no declaration", "<CENTRE descripcio=\"Educació\"/>", "Educació"},
-      {"iso-8859-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><CENTRE descripcio=\"Educaci\xF3\"/>", "Educació"},
-      {"windows-1252", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><CENTRE descripcio=\"\x80 \x93" "a\x94\"/>",
+      {"iso-8859-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><CENTRE descripcio=\"Educaci\xF3\"/>",
+       "Educació"},
+      {"windows-1252",
+       "<?xml version=\"1.0\" encoding=\"windows-1252\"?><CENTRE descripcio=\"\x80 \x93"
+       "a\x94\"/>",
        "€ “a”"},
-      {"utf-16le", utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><CENTRE descripcio=\"abc\"/>", false), "abc"},
-      {"utf-16be", utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><CENTRE descripcio=\"abc\"/>", true), "abc"},
+      {"utf-16le", utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><CENTRE descripcio=\"abc\"/>", false),
+       "abc"},
+      {"utf-16be", utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><CENTRE descripcio=\"abc\"/>", true),
+       "abc"},
   };
   for (const Case& c : cases) {
     test::TempDir dir;
@@ -51,7 +57,8 @@ TEST(XmlLoad, MalformedFileGivesLineAndColumn) {
   } catch (const ParseError& e) {
     EXPECT_EQ(e.line(), 3);
     EXPECT_GT(e.column(), 0);
-    EXPECT_EQ(std::string(e.what()), "El archivo " + file.string() + " no es un documento XML válido: " + e.reason() +
+    EXPECT_EQ(std::string(e.what()), "El archivo " + file.string() +
+                                         " no es un documento XML válido: " + e.reason() +
                                          " (línea 3, columna " + std::to_string(e.column()) + ")");
     EXPECT_NE(e.reason().find("mismatch"), std::string::npos) << e.reason();
   }
@@ -89,9 +96,10 @@ TEST(XmlLoad, NothingOutsideTheDocumentIsRead) {
 
 TEST(XmlSelect, AbsolutePathsChildrenAndAttributes) {
   test::TempDir dir;
-  test::writeFile(dir / "centre.xml",
-                  "<CENTRE><CURSOS><CURS codi='1'><GRUP codi='A'/><GRUP codi='B'/></CURS></CURSOS>"
-                  "<AULES/><CURSOS><CURS codi='2' Codi='X' buit=''><GRUP codi='C'/></CURS></CURSOS></CENTRE>");
+  test::writeFile(
+      dir / "centre.xml",
+      "<CENTRE><CURSOS><CURS codi='1'><GRUP codi='A'/><GRUP codi='B'/></CURS></CURSOS>"
+      "<AULES/><CURSOS><CURS codi='2' Codi='X' buit=''><GRUP codi='C'/></CURS></CURSOS></CENTRE>");
   Document doc = Document::load(dir / "centre.xml");
   std::vector<Element> cursos = doc.select("/CENTRE/CURSOS/CURS");
   ASSERT_EQ(cursos.size(), 2u);
@@ -126,7 +134,8 @@ TEST(XmlBuild, SavesUtf8WithDeclarationAndAttributeOrder) {
   doc.save(dir / "SolucioHorari.xml");
   std::string saved = test::readFile(dir / "SolucioHorari.xml");
   EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>", 0), 0u) << saved;
-  EXPECT_NE(saved.find("<SESSIO professor=\"Pere\" dia=\"1\" aula=\"A &amp; B\"/>"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<SESSIO professor=\"Pere\" dia=\"1\" aula=\"A &amp; B\"/>"), std::string::npos)
+      << saved;
 
   s.setAttribute("professor", "Núria");
   doc.save(dir / "SolucioHorari.xml");
