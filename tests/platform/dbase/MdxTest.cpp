@@ -32,10 +32,20 @@ std::vector<Entry> dumpTag(const std::filesystem::path& mdx) {
   return entries;
 }
 
+// The first entry the independent reader finds when it searches the tree for key.
+Entry searched(const std::filesystem::path& mdx, const std::string& key) {
+  test::CommandResult r = test::run(std::string(INDEX_DUMP) + " -tag ABREV -start " + test::shellQuote(key) +
+                                    " " + test::shellQuote(mdx.string()) + " | head -n 1");
+  std::string line = r.output.substr(0, r.output.find('\n'));
+  std::size_t space = line.rfind(' ');
+  if (space == std::string::npos) return {line, 0};
+  return {line.substr(0, space), static_cast<std::uint32_t>(std::stoul(line.substr(space + 1)))};
+}
+
 // Writes a MATIB-like table with these ABREV values, in record order.
-void writeMatib(const std::filesystem::path& dir, const std::vector<std::string>& abrevs) {
+void writeMatib(const std::filesystem::path& dir, const std::vector<std::string>& abrevs, int width = 10) {
   Table t(dir, "MATIB");
-  t.create({{"CODI", FieldKind::Text, 5}, {"ABREV", FieldKind::Text, 10}}, {{"ABREV", "ABREV"}});
+  t.create({{"CODI", FieldKind::Text, 5}, {"ABREV", FieldKind::Text, width}}, {{"ABREV", "ABREV"}});
   t.open(OpenMode::Shared);
   for (const std::string& a : abrevs) {
     t.append();
@@ -45,11 +55,11 @@ void writeMatib(const std::filesystem::path& dir, const std::vector<std::string>
   t.close();
 }
 
-std::vector<Entry> expectedOrder(const std::vector<std::string>& abrevs) {
+std::vector<Entry> expectedOrder(const std::vector<std::string>& abrevs, std::size_t width = 10) {
   std::vector<Entry> expected;
   for (std::size_t i = 0; i < abrevs.size(); ++i) {
-    std::string key = abrevs[i].substr(0, 10);
-    key.resize(10, ' ');
+    std::string key = abrevs[i].substr(0, width);
+    key.resize(width, ' ');
     expected.emplace_back(key, static_cast<std::uint32_t>(i + 1));
   }
   std::stable_sort(expected.begin(), expected.end(), [](const Entry& a, const Entry& b) {
@@ -70,6 +80,22 @@ TEST(ProductionIndex, IndependentReaderFindsEveryKeyInOrder) {
     writeMatib(dir.path(), abrevs);
     EXPECT_EQ(dumpTag(dir / "MATIB.MDX"), expectedOrder(abrevs)) << abrevs.size() << " records";
   }
+}
+
+// Wide keys leave 9 keys a block: 2,000 records make a tree four levels deep.
+TEST(ProductionIndex, DeepTreeOfWideKeys) {
+  std::vector<std::string> abrevs;
+  for (int i = 0; i < 2000; ++i) abrevs.push_back(std::string(90, 'x') + std::to_string((i * 37) % 500));
+  test::TempDir dir;
+  writeMatib(dir.path(), abrevs, 100);
+  EXPECT_EQ(format::getU16(test::readFile(dir / "MATIB.MDX"), 4 * 512 + 14), 9);
+  std::vector<Entry> expected = expectedOrder(abrevs, 100);
+  EXPECT_EQ(dumpTag(dir / "MATIB.MDX"), expected);
+  // Searching goes through the interior keys down to the first equal key.
+  for (std::size_t i : {0u, 555u, 1234u, 1999u})
+    EXPECT_EQ(searched(dir / "MATIB.MDX", expected[i].first),
+              *std::find_if(expected.begin(), expected.end(),
+                            [&](const Entry& e) { return e.first == expected[i].first; }));
 }
 
 TEST(ProductionIndex, HeaderBlocksAndTableFlags) {
