@@ -288,6 +288,7 @@ std::string_view Table::diskBytes(std::uint32_t index) {
     const std::size_t length = layout_.recordLength;
     std::uint32_t count = static_cast<std::uint32_t>(std::max<std::size_t>(1, kReadAheadBytes / length));
     count = std::min(count, diskRecords_ - index);
+    cacheCount_ = 0;  // nothing valid until the read succeeds
     cache_.resize(std::size_t{count} * length);
     std::size_t got = file_.readAt(layout_.headerLength + std::uint64_t{index} * length, cache_);
     if (got < cache_.size())
