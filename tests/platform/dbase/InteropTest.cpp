@@ -72,7 +72,7 @@ TEST(Interop, CliDumpsAsUtf8Csv) {
 }
 
 TEST(Interop, ReadsTablesWrittenByPythonDbf) {
-  for (const char* kind : {"db3", "vfp"}) {
+  for (const char* kind : {"db3", "fp", "vfp"}) {
     test::TempDir dir;
     std::string extra = std::string(kind) == "vfp" ? "; ENT I; DBL B" : "";
     std::string extraValues = std::string(kind) == "vfp" ? ", 7, 2.5" : "";
