@@ -28,10 +28,11 @@ install_missing() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
+# Build output goes to stderr so that what the converter prints can be piped.
 build() {
   # shellcheck disable=SC2086
-  cmake -S . -B "$BUILD_DIR" ${PONTIX_CMAKE_FLAGS:-} >/dev/null
-  cmake --build "$BUILD_DIR" -j "$(nproc)"
+  cmake -S . -B "$BUILD_DIR" ${PONTIX_CMAKE_FLAGS:-} >&2
+  cmake --build "$BUILD_DIR" -j "$(nproc)" >&2
 }
 
 case "${1:-}" in
