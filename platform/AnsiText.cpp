@@ -130,8 +130,6 @@ std::string foldCase(std::string_view ansi) {
   return out;
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-  return foldCase(a) == foldCase(b);
-}
+bool equalsIgnoreCase(std::string_view a, std::string_view b) { return foldCase(a) == foldCase(b); }
 
 }  // namespace pontix::ansi

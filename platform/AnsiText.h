@@ -27,9 +27,7 @@ std::string foldCase(std::string_view ansi);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 // Byte-counted helpers of the builders' derivations.
-inline std::string_view firstChars(std::string_view text, std::size_t n) {
-  return text.substr(0, n);
-}
+inline std::string_view firstChars(std::string_view text, std::size_t n) { return text.substr(0, n); }
 inline std::string_view lastChars(std::string_view text, std::size_t n) {
   return n >= text.size() ? text : text.substr(text.size() - n);
 }

@@ -24,15 +24,9 @@ std::optional<std::uint64_t> g_writeBudget;  // see ScopedWriteFailure
 File File::open(const std::filesystem::path& path, Mode mode) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::Read:
-      flags |= O_RDONLY;
-      break;
-    case Mode::ReadWrite:
-      flags |= O_RDWR;
-      break;
-    case Mode::Create:
-      flags |= O_RDWR | O_CREAT;
-      break;
+    case Mode::Read: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT; break;
   }
   int fd = ::open(path.c_str(), flags, 0666);
   if (fd < 0)
@@ -40,9 +34,7 @@ File File::open(const std::filesystem::path& path, Mode mode) {
   return File(path, fd);
 }
 
-File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) {
-  other.fd_ = -1;
-}
+File::File(File&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -166,8 +158,6 @@ std::string readWholeFile(const std::filesystem::path& path) {
 ScopedWriteFailure::ScopedWriteFailure(std::uint64_t bytes) : previous_(g_writeBudget) {
   g_writeBudget = bytes;
 }
-ScopedWriteFailure::~ScopedWriteFailure() {
-  g_writeBudget = previous_;
-}
+ScopedWriteFailure::~ScopedWriteFailure() { g_writeBudget = previous_; }
 
 }  // namespace pontix::io

@@ -65,8 +65,6 @@ std::string shellQuote(std::string_view text) {
   return q + "'";
 }
 
-std::string ansi(std::string_view utf8) {
-  return ansi::fromUtf8(utf8);
-}
+std::string ansi(std::string_view utf8) { return ansi::fromUtf8(utf8); }
 
 }  // namespace pontix::test

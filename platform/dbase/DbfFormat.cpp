@@ -12,9 +12,7 @@ namespace {
   throw Error(ErrorKind::Corruption, "La tabla " + file + " está dañada: " + detail);
 }
 
-bool isDbase7(unsigned char version) {
-  return (version & 0x07) == 0x04;
-}
+bool isDbase7(unsigned char version) { return (version & 0x07) == 0x04; }
 
 bool isKnownVersion(unsigned char version) {
   switch (version) {
@@ -32,8 +30,7 @@ bool isKnownVersion(unsigned char version) {
     case 0x04:  // dBase 7
     case 0x8C:  // dBase 7 with memo
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

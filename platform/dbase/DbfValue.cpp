@@ -13,9 +13,7 @@
 namespace pontix::dbase::value {
 namespace {
 
-bool isNumeric(const FieldLayout& f) {
-  return f.type == 'N' || f.type == 'F';
-}
+bool isNumeric(const FieldLayout& f) { return f.type == 'N' || f.type == 'F'; }
 
 [[noreturn]] void wrongType(const FieldLayout& f, const char* wanted) {
   throw Error(ErrorKind::InvalidArgument,
@@ -125,8 +123,7 @@ std::string readText(const FieldLayout& f, std::string_view bytes) {
       if (t.empty() || t == "?") return {};
       return readLogical(f, bytes) ? "T" : "F";
     }
-    default:
-      wrongType(f, "lectura");
+    default: wrongType(f, "lectura");
   }
 }
 
@@ -189,8 +186,7 @@ void writeText(const FieldLayout& f, std::span<char> out, std::string_view text)
       throw Error(ErrorKind::InvalidArgument,
                   "'" + std::string(t) + "' no es un valor lógico válido para el campo '" + f.name + "'");
     }
-    default:
-      wrongType(f, "escritura");
+    default: wrongType(f, "escritura");
   }
 }
 

@@ -37,18 +37,10 @@ format::FieldLayout physical(const FieldDef& def) {
   format::FieldLayout f;
   f.name = upper(def.name);
   switch (def.kind) {
-    case FieldKind::Text:
-      f.type = 'C', f.width = def.width;
-      break;
-    case FieldKind::Integer:
-      f.type = 'N', f.width = 11, f.decimals = 0;
-      break;
-    case FieldKind::Float:
-      f.type = 'N', f.width = 20, f.decimals = 4;
-      break;
-    case FieldKind::Logical:
-      f.type = 'L', f.width = 1;
-      break;
+    case FieldKind::Text: f.type = 'C', f.width = def.width; break;
+    case FieldKind::Integer: f.type = 'N', f.width = 11, f.decimals = 0; break;
+    case FieldKind::Float: f.type = 'N', f.width = 20, f.decimals = 4; break;
+    case FieldKind::Logical: f.type = 'L', f.width = 1; break;
   }
   return f;
 }
@@ -57,18 +49,10 @@ format::FieldLayout physical(const FieldDef& def) {
 
 // ---- Field ----
 
-const format::FieldLayout& Field::layout() const {
-  return table_->layout_.fields[index_];
-}
-const std::string& Field::name() const {
-  return layout().name;
-}
-char Field::type() const {
-  return layout().type;
-}
-int Field::width() const {
-  return layout().width;
-}
+const format::FieldLayout& Field::layout() const { return table_->layout_.fields[index_]; }
+const std::string& Field::name() const { return layout().name; }
+char Field::type() const { return layout().type; }
+int Field::width() const { return layout().width; }
 
 std::string_view Field::bytes() const {
   return std::string_view(table_->record_).substr(layout().offset, static_cast<std::size_t>(layout().width));
@@ -81,30 +65,14 @@ std::span<char> Field::writableBytes() const {
   return std::span<char>(table_->record_.data() + layout().offset, static_cast<std::size_t>(layout().width));
 }
 
-std::string Field::asText() const {
-  return value::readText(layout(), bytes());
-}
-double Field::asFloat() const {
-  return value::readFloat(layout(), bytes());
-}
-std::int64_t Field::asInteger() const {
-  return value::readInteger(layout(), bytes());
-}
-bool Field::asLogical() const {
-  return value::readLogical(layout(), bytes());
-}
-void Field::setText(std::string_view text) {
-  value::writeText(layout(), writableBytes(), text);
-}
-void Field::setFloat(double v) {
-  value::writeFloat(layout(), writableBytes(), v);
-}
-void Field::setInteger(std::int64_t v) {
-  value::writeInteger(layout(), writableBytes(), v);
-}
-void Field::setLogical(bool v) {
-  value::writeLogical(layout(), writableBytes(), v);
-}
+std::string Field::asText() const { return value::readText(layout(), bytes()); }
+double Field::asFloat() const { return value::readFloat(layout(), bytes()); }
+std::int64_t Field::asInteger() const { return value::readInteger(layout(), bytes()); }
+bool Field::asLogical() const { return value::readLogical(layout(), bytes()); }
+void Field::setText(std::string_view text) { value::writeText(layout(), writableBytes(), text); }
+void Field::setFloat(double v) { value::writeFloat(layout(), writableBytes(), v); }
+void Field::setInteger(std::int64_t v) { value::writeInteger(layout(), writableBytes(), v); }
+void Field::setLogical(bool v) { value::writeLogical(layout(), writableBytes(), v); }
 
 // ---- Table ----
 
@@ -121,9 +89,7 @@ Table::~Table() {
   }
 }
 
-std::filesystem::path Table::filePath() const {
-  return resolveIgnoringCase(directory_, name_);
-}
+std::filesystem::path Table::filePath() const { return resolveIgnoringCase(directory_, name_); }
 
 std::filesystem::path Table::indexPath() const {
   std::filesystem::path dbf = filePath();

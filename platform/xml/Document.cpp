@@ -13,14 +13,10 @@
 namespace pontix::xml {
 namespace {
 
-const xmlChar* xmlText(const std::string& s) {
-  return reinterpret_cast<const xmlChar*>(s.c_str());
-}
+const xmlChar* xmlText(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
 
 // Nothing outside the document is ever fetched: no DTD, no external entity, no network.
-xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
-  return nullptr;
-}
+xmlParserInputPtr refuseExternalEntity(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
 
 void initLibxml() {
   static std::once_flag once;
@@ -71,9 +67,7 @@ ParseError::ParseError(const std::filesystem::path& file, std::string reason, in
       line_(line),
       column_(column) {}
 
-std::string Element::name() const {
-  return qualifiedName(node_);
-}
+std::string Element::name() const { return qualifiedName(node_); }
 
 std::vector<Element> Element::children(std::string_view name) const {
   std::vector<Element> result;

@@ -28,12 +28,8 @@ std::string validTable(const test::TempDir& dir) {
   return test::readFile(dir / "SANA.DBF");
 }
 
-void setU16(std::string& b, std::size_t at, std::uint16_t v) {
-  format::putU16(b, at, v);
-}
-void setU32(std::string& b, std::size_t at, std::uint32_t v) {
-  format::putU32(b, at, v);
-}
+void setU16(std::string& b, std::size_t at, std::uint16_t v) { format::putU16(b, at, v); }
+void setU32(std::string& b, std::size_t at, std::uint32_t v) { format::putU32(b, at, v); }
 
 TEST(TableCorruption, EachFaultHasItsOwnError) {
   struct Case {
