@@ -52,7 +52,7 @@ TEST(Interop, DbfreadAndDbfDumpReadOurTables) {
             "\"L\", 1, 0]]\n"
             "[[\"Añó, \\\"€\\\"\", -42, 3.25, true], [\"Sala gran\", null, null, false]]\n");
 
-  r = test::run("dbf_dump " + test::shellQuote((dir / "MUESTRA.DBF").string()));
+  r = test::run(std::string(DBF_DUMP) + " " + test::shellQuote((dir / "MUESTRA.DBF").string()));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   EXPECT_NE(r.output.find(":-42:3.25:1\n"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("\nSala gran:::0\n"), std::string::npos) << r.output;
