@@ -2,6 +2,7 @@
 # Pontix set-up and entry point on Debian 12.
 #   ./pontix.sh run [ARGS...]   install what is missing, build, run the converter
 #   ./pontix.sh test            install what is missing, build, run every test
+#   ./pontix.sh packages        the Debian packages it needs (what .ci/run installs)
 # PONTIX_CMAKE_FLAGS adds options to the configure step (for example -DPONTIX_SANITIZE=ON).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -36,6 +37,9 @@ build() {
 }
 
 case "${1:-}" in
+  packages)
+    echo "${PACKAGES[@]}"
+    ;;
   run)
     shift
     install_missing
@@ -49,7 +53,7 @@ case "${1:-}" in
     ctest --output-on-failure -j "$(nproc)"
     ;;
   *)
-    echo "Uso: $0 run [argumentos] | test" >&2
+    echo "Uso: $0 run [argumentos] | test | packages" >&2
     exit 2
     ;;
 esac
