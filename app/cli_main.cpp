@@ -1,12 +1,19 @@
 // pontix-cli: the converter without a window, for scripts and tests.
-// Exit codes: 0 done, 1 error (message on stderr), 2 usage.
+// Exit codes: 0 done, 1 error (message on stderr), 2 usage, 3 courses incomplete.
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "app/CliShell.h"
+#include "exportar/Exportar.h"
+#include "importar/Importar.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/dbase/Table.h"
@@ -16,15 +23,40 @@ namespace {
 constexpr int kDone = 0;
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+constexpr int kCoursesIncomplete = 3;
 
 const char* const kUsageText =
     "Uso: pontix-cli ORDEN [opciones]\n"
     "\n"
     "Órdenes:\n"
+    "  exportar DOCUMENTO.xml   crea las tablas de trabajo de Horalia desde un documento de Scolaria\n"
+    "  importar                 crea SolucioHorari.xml desde la solución del horario\n"
     "  volcar TABLA.DBF   muestra la tabla como CSV en UTF-8 (una línea de nombres de campo\n"
     "                     y una línea por registro)\n"
     "\n"
     "Cada orden admite --help.\n";
+
+const char* const kExportarHelp =
+    "Uso: pontix-cli exportar DOCUMENTO.xml [--trabajo DIR] [--niveles NIVELES.csv]\n"
+    "                         [--sin-lineas] [--incompletos]\n"
+    "\n"
+    "Crea las tablas de trabajo de Horalia desde el documento de Scolaria.\n"
+    "  --trabajo DIR          carpeta de trabajo (por omisión C:\\KTEMP, según la\n"
+    "                         correspondencia de unidades)\n"
+    "  --niveles NIVELES.csv  nivel y curso de cada curso, líneas CODI;NIVEL;CURSO en UTF-8\n"
+    "                         (también separadas por comas)\n"
+    "  --sin-lineas           no propone las líneas de asignaturas\n"
+    "  --incompletos          sigue aunque algún curso quede sin nivel o sin curso\n"
+    "\n"
+    "Sale con 3, y escribe los códigos de esos cursos, cuando algún curso queda sin nivel\n"
+    "o sin curso y no se ha dado --incompletos.\n";
+
+const char* const kImportarHelp =
+    "Uso: pontix-cli importar [--trabajo DIR] [--salida DIR]\n"
+    "\n"
+    "Crea SolucioHorari.xml desde la solución del horario (tabla SOLUC) y las tablas de trabajo.\n"
+    "  --trabajo DIR   carpeta de trabajo (por omisión C:\\KTEMP, según la correspondencia de unidades)\n"
+    "  --salida DIR    carpeta donde se escribe SolucioHorari.xml (por omisión la actual)\n";
 
 const char* const kVolcarHelp =
     "Uso: pontix-cli volcar TABLA.DBF\n"
@@ -41,6 +73,95 @@ std::string csvCell(const std::string& utf8) {
     quoted += c;
   }
   return quoted + "\"";
+}
+
+class UsageError {
+ public:
+  explicit UsageError(std::string message) : message(std::move(message)) {}
+  std::string message;
+};
+
+// The arguments after the command: options (with their values) and the rest, in order.
+struct Arguments {
+  std::vector<std::string> positional;
+  std::optional<std::string> trabajo, niveles, salida;
+  bool sinLineas = false, incompletos = false, help = false;
+};
+
+Arguments parseArguments(int argc, char** argv, const std::vector<std::string_view>& allowed) {
+  Arguments args;
+  auto isAllowed = [&](std::string_view option) {
+    return std::find(allowed.begin(), allowed.end(), option) != allowed.end();
+  };
+  for (int i = 2; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      args.help = true;
+      continue;
+    }
+    if (!arg.starts_with("--") || arg == "--") {
+      args.positional.emplace_back(arg);
+      continue;
+    }
+    std::string_view name = arg.substr(0, arg.find('='));
+    if (!isAllowed(name)) throw UsageError("Opción desconocida: " + std::string(arg));
+    if (name == "--sin-lineas" || name == "--incompletos") {
+      if (name != arg) throw UsageError("La opción " + std::string(name) + " no lleva valor");
+      (name == "--sin-lineas" ? args.sinLineas : args.incompletos) = true;
+      continue;
+    }
+    std::string value;
+    if (name != arg) {
+      value = std::string(arg.substr(name.size() + 1));
+    } else if (i + 1 < argc) {
+      value = argv[++i];
+    } else {
+      throw UsageError("Falta el valor de la opción " + std::string(name));
+    }
+    if (value.empty()) throw UsageError("La opción " + std::string(name) + " necesita un valor");
+    if (name == "--trabajo") args.trabajo = value;
+    if (name == "--niveles") args.niveles = value;
+    if (name == "--salida") args.salida = value;
+  }
+  return args;
+}
+
+std::unique_ptr<pontix::ProgramState> makeState(const Arguments& args) {
+  if (args.trabajo) return std::make_unique<pontix::ProgramState>(std::filesystem::path(*args.trabajo));
+  return std::make_unique<pontix::ProgramState>();
+}
+
+int exportar(int argc, char** argv) {
+  Arguments args = parseArguments(argc, argv, {"--trabajo", "--niveles", "--sin-lineas", "--incompletos"});
+  if (args.help) {
+    std::cout << kExportarHelp;
+    return kDone;
+  }
+  if (args.positional.size() != 1) throw UsageError("Indique un único DOCUMENTO.xml");
+  pontix::cli::CliShell::Options options;
+  options.document = args.positional[0];
+  if (args.niveles) options.levels = pontix::cli::readLevelsFile(*args.niveles);
+  options.subjectLines = !args.sinLineas;
+  options.allowIncomplete = args.incompletos;
+  std::unique_ptr<pontix::ProgramState> state = makeState(args);
+  pontix::cli::CliShell shell(std::move(options), std::cout, std::cerr);
+  pontix::BExportarClick(*state, shell);
+  if (shell.closed() && !shell.completed()) return kCoursesIncomplete;
+  return shell.completed() ? kDone : kFailed;
+}
+
+int importar(int argc, char** argv) {
+  Arguments args = parseArguments(argc, argv, {"--trabajo", "--salida"});
+  if (args.help) {
+    std::cout << kImportarHelp;
+    return kDone;
+  }
+  if (!args.positional.empty()) throw UsageError("Argumento inesperado: " + args.positional[0]);
+  std::unique_ptr<pontix::ProgramState> state = makeState(args);
+  std::filesystem::path output = std::filesystem::path(args.salida.value_or(".")) / "SolucioHorari.xml";
+  pontix::exportSolution(*state, output);
+  std::cerr << "Proceso finalizado: " << output.string() << '\n';
+  return kDone;
 }
 
 int volcar(int argc, char** argv) {
@@ -93,10 +214,16 @@ int main(int argc, char** argv) {
       std::cout << kUsageText;
       return kDone;
     }
+    if (command == "exportar") return exportar(argc, argv);
+    if (command == "importar") return importar(argc, argv);
     if (command == "volcar") return volcar(argc, argv);
     std::cerr << "Orden desconocida: " << command << "\n\n" << kUsageText;
     return kUsage;
-  } catch (const pontix::Error& e) {
+  } catch (const UsageError& e) {
+    const char* help = command == "exportar" ? kExportarHelp : kImportarHelp;
+    std::cerr << e.message << "\n\n" << help;
+    return kUsage;
+  } catch (const std::exception& e) {
     std::cerr << e.what() << '\n';
     return kFailed;
   }

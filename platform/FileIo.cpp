@@ -1,6 +1,7 @@
 #include "platform/FileIo.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,6 +147,18 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
     ::fsync(dir);
     ::close(dir);
   }
+}
+
+bool removeUnlessInUse(const std::filesystem::path& path) noexcept {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    std::error_code ec;
+    return std::filesystem::remove(path, ec) || !std::filesystem::exists(path, ec);
+  }
+  // Holding the lock while unlinking keeps another program from opening it in between.
+  bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.c_str()) == 0;
+  ::close(fd);
+  return removed;
 }
 
 std::string readWholeFile(const std::filesystem::path& path) {

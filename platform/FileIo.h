@@ -48,6 +48,10 @@ class File {
 // refuses a read-only one (no write permission bits) as Windows does.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view contents);
 
+// Deletes a file the way Windows does: not while another program holds it open (locked).
+// Returns whether the file is gone; never throws.
+bool removeUnlessInUse(const std::filesystem::path& path) noexcept;
+
 // Reads a whole file; errors name the file.
 std::string readWholeFile(const std::filesystem::path& path);
 

@@ -1,0 +1,43 @@
+#include "exportar/Conventions.h"
+
+#include "platform/AnsiText.h"
+#include "platform/FileIo.h"
+
+namespace pontix {
+
+void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+                        const std::vector<dbase::IndexDef>& indexes) {
+  std::error_code ec;
+  if (std::filesystem::exists(table.filePath(), ec)) io::removeUnlessInUse(table.filePath());
+  if (std::filesystem::exists(table.indexPath(), ec)) io::removeUnlessInUse(table.indexPath());
+  table.create(fields, indexes);
+  table.open(dbase::OpenMode::Shared);
+}
+
+std::string readAttribute(const xml::Element& element, std::string_view name) {
+  std::optional<std::string> value = element.attribute(name);
+  return value ? ansi::fromUtf8(ansi::trimControls(*value)) : std::string();
+}
+
+std::vector<std::string> readAttributes(const xml::Element& element, std::initializer_list<std::string_view> names) {
+  std::vector<std::string> values;
+  values.reserve(names.size());
+  for (std::string_view name : names) values.push_back(readAttribute(element, name));
+  return values;
+}
+
+void UsedAbbreviations::add(std::string text) {
+  folded_.insert(ansi::foldCase(text));
+  entries_.push_back(std::move(text));
+}
+
+std::uint64_t UsedAbbreviations::nextNumber(std::string_view stem) const {
+  auto it = nextNumber_.find(ansi::foldCase(stem));
+  return it == nextNumber_.end() ? 1 : it->second;
+}
+
+void UsedAbbreviations::setNextNumber(std::string_view stem, std::uint64_t number) {
+  nextNumber_[ansi::foldCase(stem)] = number;
+}
+
+}  // namespace pontix

@@ -1,0 +1,51 @@
+#pragma once
+
+// What every table builder of Exportar shares: how a working table is made, how an
+// element's attributes are read, and the list of used abbreviations.
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/AnsiText.h"
+#include "platform/dbase/Table.h"
+#include "platform/xml/Document.h"
+
+namespace pontix {
+
+// Deletes the table's .DBF, then its .MDX, where they exist (a table another program holds
+// open stays, and creating it then fails with the engine's error), creates it afresh with
+// these fields and indexes, and opens it shared.
+void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+                        const std::vector<dbase::IndexDef>& indexes = {});
+
+// The named attribute as ANSI text: trimmed of control characters and blanks, converted to
+// Windows-1252 with best fit. A missing attribute reads as the empty text.
+std::string readAttribute(const xml::Element& element, std::string_view name);
+std::vector<std::string> readAttributes(const xml::Element& element, std::initializer_list<std::string_view> names);
+
+// A builder's list of used abbreviations: kept in the order of addition, membership ignoring
+// letter case as the Windows comparison does. Entries are only ever added, so a builder may
+// remember per stem the number to try next when numbering candidates.
+class UsedAbbreviations {
+ public:
+  bool contains(std::string_view text) const { return folded_.contains(ansi::foldCase(text)); }
+  void add(std::string text);
+  const std::vector<std::string>& entries() const { return entries_; }
+
+  // The first number worth trying after stem: every lower one gave a candidate that was
+  // taken. 1 until told otherwise. Stems that differ only in case share it.
+  std::uint64_t nextNumber(std::string_view stem) const;
+  void setNextNumber(std::string_view stem, std::uint64_t number);
+
+ private:
+  std::vector<std::string> entries_;
+  std::unordered_set<std::string> folded_;
+  std::unordered_map<std::string, std::uint64_t> nextNumber_;  // by folded stem
+};
+
+}  // namespace pontix

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+
+#include "exportar/ProgramState.h"
+#include "exportar/Shell.h"
+
+namespace pontix {
+
+// The seven table builders of Exportar, in the order they run; each may read the tables of
+// those before it. The courses builder returns true when the user forced the exit.
+struct ExportarBuilders {
+  using Builder = std::function<void(ProgramState&, Shell&)>;
+  Builder subjects;      // ASIGNOMT
+  Builder teacherPosts;  // PROFT
+  Builder rooms;         // AULAT
+  std::function<bool(ProgramState&, Shell&)> courses;  // CURSOST and the assignment passes
+  Builder groups;        // GRUPOST and MATIB
+  Builder subjectLines;  // ASIGT
+  Builder daysAndHours;  // DIASHORAST
+};
+
+const ExportarBuilders& exportarBuilders();
+
+// The Exportar operation behind BExportar: choose the administration document, load it,
+// rebuild the working tables, report. Errors propagate as pontix::Error, with the result
+// flag and the buttons as they were; the caller shows them.
+void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
+
+// Loads the administration document; throws unless it is well-formed XML with root CENTRE.
+xml::Document loadAdministrationDocument(const std::filesystem::path& file);
+
+// Whether a file exists at the selected file name, as the operations test it.
+bool selectedFileExists(const std::string& selectedFileName);
+
+}  // namespace pontix
