@@ -53,8 +53,9 @@ std::vector<CourseLevel> readLevelsFile(const std::filesystem::path& file) {
     first = false;
     if (header) continue;
     if (fields.size() != 3)
-      throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() + " tiene un error en la línea " +
-                                                  std::to_string(number) + ": se esperaba CODI;NIVEL;CURSO");
+      throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() +
+                                                  " tiene un error en la línea " + std::to_string(number) +
+                                                  ": se esperaba CODI;NIVEL;CURSO");
     levels.push_back({fields[0], fields[1], fields[2]});
   }
   return levels;
@@ -88,7 +89,8 @@ CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
       table.post();
       break;
     }
-    if (trimBlanks(table.field("NIVEL").asText()).empty() || trimBlanks(table.field("CURSO").asText()).empty())
+    if (trimBlanks(table.field("NIVEL").asText()).empty() ||
+        trimBlanks(table.field("CURSO").asText()).empty())
       incomplete.push_back(code);
   }
   table.close();

@@ -27,8 +27,8 @@ class CliShell : public Shell {
   struct Options {
     std::string document;
     std::vector<CourseLevel> levels;
-    bool subjectLines = true;       // answer OK to the subject-lines box
-    bool allowIncomplete = false;   // leave the assignment as the close box does
+    bool subjectLines = true;      // answer OK to the subject-lines box
+    bool allowIncomplete = false;  // leave the assignment as the close box does
   };
   CliShell(Options options, std::ostream& out, std::ostream& err)
       : options_(std::move(options)), out_(out), err_(err) {}

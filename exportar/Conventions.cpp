@@ -19,7 +19,8 @@ std::string readAttribute(const xml::Element& element, std::string_view name) {
   return value ? ansi::fromUtf8(ansi::trimControls(*value)) : std::string();
 }
 
-std::vector<std::string> readAttributes(const xml::Element& element, std::initializer_list<std::string_view> names) {
+std::vector<std::string> readAttributes(const xml::Element& element,
+                                        std::initializer_list<std::string_view> names) {
   std::vector<std::string> values;
   values.reserve(names.size());
   for (std::string_view name : names) values.push_back(readAttribute(element, name));

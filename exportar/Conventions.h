@@ -26,7 +26,8 @@ void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>&
 // The named attribute as ANSI text: trimmed of control characters and blanks, converted to
 // Windows-1252 with best fit. A missing attribute reads as the empty text.
 std::string readAttribute(const xml::Element& element, std::string_view name);
-std::vector<std::string> readAttributes(const xml::Element& element, std::initializer_list<std::string_view> names);
+std::vector<std::string> readAttributes(const xml::Element& element,
+                                        std::initializer_list<std::string_view> names);
 
 // A builder's list of used abbreviations: kept in the order of addition, membership ignoring
 // letter case as the Windows comparison does. Entries are only ever added, so a builder may

@@ -11,13 +11,13 @@ namespace pontix {
 // those before it. The courses builder returns true when the user forced the exit.
 struct ExportarBuilders {
   using Builder = std::function<void(ProgramState&, Shell&)>;
-  Builder subjects;      // ASIGNOMT
-  Builder teacherPosts;  // PROFT
-  Builder rooms;         // AULAT
+  Builder subjects;                                    // ASIGNOMT
+  Builder teacherPosts;                                // PROFT
+  Builder rooms;                                       // AULAT
   std::function<bool(ProgramState&, Shell&)> courses;  // CURSOST and the assignment passes
-  Builder groups;        // GRUPOST and MATIB
-  Builder subjectLines;  // ASIGT
-  Builder daysAndHours;  // DIASHORAST
+  Builder groups;                                      // GRUPOST and MATIB
+  Builder subjectLines;                                // ASIGT
+  Builder daysAndHours;                                // DIASHORAST
 };
 
 const ExportarBuilders& exportarBuilders();

@@ -67,4 +67,19 @@ std::string shellQuote(std::string_view text) {
 
 std::string ansi(std::string_view utf8) { return ansi::fromUtf8(utf8); }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (had_)
+    setenv(name_, old_.c_str(), 1);
+  else
+    unsetenv(name_);
+}
+
 }  // namespace pontix::test

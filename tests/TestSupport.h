@@ -32,6 +32,21 @@ CommandResult run(const std::string& commandLine);
 // Quotes a text for the shell.
 std::string shellQuote(std::string_view text);
 
+// Sets an environment variable (or unsets it, for nullptr) for one test and puts the old
+// value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
 // Windows-1252 bytes from a UTF-8 literal, for readable test data.
 std::string ansi(std::string_view utf8);
 

@@ -123,6 +123,27 @@ Document& Document::operator=(Document&& other) noexcept {
   return *this;
 }
 
+namespace {
+
+// libxml2 goes on after the first fault and reports the last one; the first names the cause.
+struct FirstParseError {
+  bool seen = false;
+  std::string message;
+  int line = 0;
+  int column = 0;
+};
+
+void keepFirstError(void* data, xmlErrorPtr error) {
+  auto* first = static_cast<FirstParseError*>(data);
+  if (first->seen || !error || error->level < XML_ERR_ERROR) return;
+  first->seen = true;
+  first->message = error->message ? trimNewline(error->message) : std::string();
+  first->line = error->line;
+  first->column = error->int2;
+}
+
+}  // namespace
+
 Document Document::load(const std::filesystem::path& file) {
   initLibxml();
   std::string bytes = io::readWholeFile(file);
@@ -132,13 +153,21 @@ Document Document::load(const std::filesystem::path& file) {
   if (!ctxt) throw std::bad_alloc();
   const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
   std::string url = file.string();
+  FirstParseError first;
+  xmlSetStructuredErrorFunc(&first, keepFirstError);
   xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(),
                                     nullptr, options);
+  xmlSetStructuredErrorFunc(nullptr, nullptr);
   if (!doc || !ctxt->wellFormed) {
     if (doc) xmlFreeDoc(doc);
-    const xmlError* err = xmlCtxtGetLastError(ctxt.get());
-    std::string reason = err && err->message ? trimNewline(err->message) : "documento mal formado";
-    throw ParseError(file, reason, err ? err->line : 0, err ? err->int2 : 0);
+    if (!first.seen) {
+      const xmlError* err = xmlCtxtGetLastError(ctxt.get());
+      first.message = err && err->message ? trimNewline(err->message) : std::string();
+      first.line = err ? err->line : 0;
+      first.column = err ? err->int2 : 0;
+    }
+    if (first.message.empty()) first.message = "documento mal formado";
+    throw ParseError(file, first.message, first.line, first.column);
   }
   return Document(doc);
 }
