@@ -1,0 +1,269 @@
+#include "app/MainForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+
+#include "app/HostWindow.h"
+#include "app/RunMode.h"
+#include "exportar/Exportar.h"
+#include "importar/Importar.h"
+#include "platform/WinPath.h"
+
+namespace pontix {
+namespace {
+
+const char* const kTitle = "Pontix";
+constexpr int kHelpContext = 1;
+
+// The font asked for when this system has it, else the platform's sans font, at that size.
+QFont pickFont(const QString& family, int pixelSize, bool bold) {
+  QFont font(family);
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0) {
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(pixelSize);
+    font.setBold(bold);
+  }
+  return font;
+}
+
+QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return label;
+}
+
+QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  return button;
+}
+
+// The nearest folder that exists, walking up from `folder`.
+QString existingFolder(std::filesystem::path folder) {
+  std::error_code ec;
+  while (!folder.empty() && !std::filesystem::is_directory(folder, ec) && folder != folder.parent_path())
+    folder = folder.parent_path();
+  return QFile::decodeName(folder.c_str());
+}
+
+}  // namespace
+
+GradientPanel::GradientPanel(QWidget* parent, QColor start, QColor middle, QColor end)
+    : QWidget(parent), start(start), middle(middle), end(end) {}
+
+void GradientPanel::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  QLinearGradient gradient(0, 0, 0, height());
+  gradient.setColorAt(0, start);
+  gradient.setColorAt(0.5, middle);
+  gradient.setColorAt(1, end);
+  painter.fillRect(rect(), gradient);
+}
+
+TMForm::TMForm(QStringList arguments, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
+      arguments_(std::move(arguments)) {
+  setObjectName("MForm");
+  setWindowTitle("Exportar e importar datos entre Horalia y Scolaria");
+  setFixedSize(632, 266);
+  QPalette buttonFace = palette();
+  buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
+  setPalette(buttonFace);
+  setFont(pickFont("MS Sans Serif", 11, false));
+  resultFile = QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString() + "/Horalia.ini";
+
+  const QColor warmStart("#F9D37D"), warmMiddle("#FFFFFF"), warmEnd("#FFEEDD");
+  auto* Draw3D2 = new GradientPanel(this, warmStart, warmMiddle, warmEnd);
+  Draw3D2->setObjectName("Draw3D2");
+  Draw3D2->setGeometry(0, -1, 315, 169);
+  auto* Draw3D3 = new GradientPanel(this, warmStart, warmMiddle, warmEnd);
+  Draw3D3->setObjectName("Draw3D3");
+  Draw3D3->setGeometry(315, 0, 317, 169);
+  auto* Draw3D1 = new GradientPanel(this, QColor("#C2CDFE"), QColor("#CFF2FE"), QColor("#CCD8E6"));
+  Draw3D1->setObjectName("Draw3D1");
+  Draw3D1->setGeometry(0, 168, 633, 97);
+
+  const QFont headingFont = pickFont("Arial", 16, true);
+  QLabel* Label3 =
+      makeLabel(Draw3D2, "Label3", "Transformar datos desde Scolaria hacia Horalia ", {24, 24, 265, 57});
+  QLabel* Label4 =
+      makeLabel(Draw3D3, "Label4", "Transformar datos desde Horalia hacia Scolaria", {8, 24, 305, 57});
+  for (QLabel* label : {Label3, Label4}) {
+    label->setFont(headingFont);
+    label->setWordWrap(true);
+  }
+  QLabel* Label1 = makeLabel(Draw3D1, "Label1", "Pontix para HZ13 V-1.0", {8, 72, 222, 13});
+  QFont versionFont = font();
+  versionFont.setBold(true);
+  Label1->setFont(versionFont);
+  QPalette red = Label1->palette();
+  red.setColor(QPalette::WindowText, Qt::red);
+  Label1->setPalette(red);
+
+  BExportar_ = makeButton(Draw3D2, "BExportar", "Aceptar", {96, 120, 89, 25});
+  BImportar_ = makeButton(Draw3D3, "BImportar", "Aceptar", {96, 120, 89, 25});
+  for (QPushButton* button : {BExportar_, BImportar_})
+    button->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+  QPushButton* BClose = makeButton(Draw3D1, "BClose", "&Salir", {256, 32, 89, 25});
+  BClose->setIcon(style()->standardIcon(QStyle::SP_DialogCloseButton));
+  QPushButton* Button1 = makeButton(Draw3D1, "Button1", "F1 AYUDA", {265, 67, 75, 18});
+
+  setTabOrder(BClose, Button1);
+  setTabOrder(Button1, BExportar_);
+  setTabOrder(BExportar_, BImportar_);
+  BClose->setFocus();
+
+  setProperty("helpContext", kHelpContext);
+  for (QWidget* child : findChildren<QWidget*>()) child->setProperty("helpContext", kHelpContext);
+  auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
+  f1->setContext(Qt::WindowShortcut);
+  connect(f1, &QShortcut::activated, this, [this] { helpContext(kHelpContext); });
+
+  connect(BExportar_, &QPushButton::clicked, this, &TMForm::BExportarClick);
+  connect(BImportar_, &QPushButton::clicked, this, &TMForm::BImportarClick);
+  connect(BClose, &QPushButton::clicked, this, &QWidget::close);
+  connect(Button1, &QPushButton::clicked, this, &TMForm::Button1Click);
+
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+
+  FormCreate();
+}
+
+void TMForm::FormCreate() {
+  state_.resultFlag = 0;
+  if (arguments_.size() != 2) return;
+  const std::string handleText = arguments_[1].toStdString();
+  std::optional<std::int32_t> handle = parseHostHandle(handleText);
+  if (!handle) {
+    showError(QString::fromStdString(invalidHandleText(handleText)));
+    return;
+  }
+  if (embedInHostWindow(this, static_cast<std::uint32_t>(*handle)) == EmbedResult::NoSuchWindow) {
+    showError("No existe la ventana " + arguments_[1]);
+    return;
+  }
+  state_.hostDriven = true;
+}
+
+void TMForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  // Queued so that the operation runs inside the event loop, which it may have to end.
+  QMetaObject::invokeMethod(this, &TMForm::FormShow, Qt::QueuedConnection);
+}
+
+void TMForm::FormShow() {
+  if (arguments_.size() != 2) return;
+  const std::string operation = arguments_[0].toStdString();
+  if (namesOperation(operation, "importar")) BImportarClick();
+  if (namesOperation(operation, "exportar")) BExportarClick();
+}
+
+void TMForm::closeEvent(QCloseEvent* event) {
+  FormClose();
+  event->accept();
+  emit closed();
+}
+
+void TMForm::FormClose() {
+  if (!state_.hostDriven) return;
+  try {
+    writeResultFlag(resultFile, state_.resultFlag);
+  } catch (const std::exception& e) {
+    showError(QString::fromStdString(e.what()));
+  }
+}
+
+void TMForm::BExportarClick() {
+  runOperation([this] { pontix::BExportarClick(state_, *this); });
+}
+
+void TMForm::BImportarClick() {
+  runOperation([this] { pontix::BImportarClick(state_, *this); });
+}
+
+void TMForm::Button1Click() {
+  qApp->setProperty("helpFile", "Scolaria.chm");
+  helpContents();
+}
+
+// Every error ends the operation here and shows in the standard error box.
+void TMForm::runOperation(const std::function<void()>& operation) {
+  try {
+    operation();
+  } catch (const std::exception& e) {
+    restoreCursor();
+    showError(QString::fromStdString(e.what()));
+  }
+}
+
+void TMForm::showError(const QString& text) { QMessageBox::critical(this, kTitle, text); }
+
+bool TMForm::chooseXmlFile(std::string& path) {
+  QFileDialog OpenDialogXML(this, "Archivo XML", existingFolder(mapWindowsPath("c:\\ktemp\\saga")), "*.xml");
+  OpenDialogXML.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+  OpenDialogXML.setNameFilter("*.xml (*.xml)");
+  OpenDialogXML.setDefaultSuffix("xml");
+  OpenDialogXML.setFileMode(QFileDialog::AnyFile);
+  OpenDialogXML.setAcceptMode(QFileDialog::AcceptOpen);
+  if (OpenDialogXML.exec() != QDialog::Accepted || OpenDialogXML.selectedFiles().isEmpty()) return false;
+  path = QFile::encodeName(OpenDialogXML.selectedFiles().front()).toStdString();
+  return true;
+}
+
+void TMForm::showMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::NoIcon, kTitle, QString::fromStdString(text), QMessageBox::Ok, this);
+  box.exec();
+}
+
+bool TMForm::confirmSubjectLines() {
+  QMessageBox box(QMessageBox::Warning, "Creación automática de Líneas de Asignaturas",
+                  "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"
+                  "que esta aplicación estime necesarias para cada Grupo? \n\r"
+                  "Seguramente se crearán más líneas de las necesarias, \n\r"
+                  "pero podrá eliminar las que considere innecesarias. \n\r"
+                  "                            ¿Crear Líneas?",
+                  QMessageBox::Ok | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Ok);
+  return box.exec() == QMessageBox::Ok;
+}
+
+CourseAssignmentPass TMForm::runCourseAssignmentPass(ProgramState&) {
+  // The assignment dialog is not part of this version: the pass ends as its close box would.
+  return {};
+}
+
+void TMForm::setWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+
+void TMForm::restoreCursor() {
+  while (QApplication::overrideCursor()) QApplication::restoreOverrideCursor();
+}
+
+void TMForm::disableOperationButtons() {
+  BExportar_->setEnabled(false);
+  BImportar_->setEnabled(false);
+}
+
+}  // namespace pontix

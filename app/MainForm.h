@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QStringList>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+
+#include "exportar/ProgramState.h"
+#include "exportar/Shell.h"
+
+class QLabel;
+class QPushButton;
+
+namespace pontix {
+
+// A panel painted with a vertical three-colour gradient.
+class GradientPanel : public QWidget {
+ public:
+  GradientPanel(QWidget* parent, QColor start, QColor middle, QColor end);
+  QColor start, middle, end;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+// The main window MForm: the two operations behind their buttons, the two run modes and
+// the result flag for the host. It is the operations' Shell.
+class TMForm : public QWidget, public Shell {
+  Q_OBJECT
+
+ public:
+  // arguments: the command line without the program. Runs FormCreate.
+  explicit TMForm(QStringList arguments, QWidget* parent = nullptr);
+
+  ProgramState& state() { return state_; }
+  // Where FormClose writes the result flag: "Horalia.ini" beside the executable.
+  std::filesystem::path resultFile;
+  // Help requests: F1 asks for a context, Button1 for the contents.
+  std::function<void(int context)> helpContext = [](int) {};
+  std::function<void()> helpContents = [] {};
+
+  // Shell
+  bool chooseXmlFile(std::string& path) override;
+  void showMessage(const std::string& text) override;
+  bool confirmSubjectLines() override;
+  CourseAssignmentPass runCourseAssignmentPass(ProgramState& state) override;
+  void setWaitCursor() override;
+  void restoreCursor() override;
+  void disableOperationButtons() override;
+  void closeMainWindow() override { close(); }
+
+ signals:
+  // The window has closed; the program ends.
+  void closed();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void BExportarClick();
+  void BImportarClick();
+  void Button1Click();
+  void runOperation(const std::function<void()>& operation);
+  void showError(const QString& text);
+
+  QStringList arguments_;
+  ProgramState state_;
+  bool shown_ = false;
+  QPushButton* BExportar_;
+  QPushButton* BImportar_;
+};
+
+}  // namespace pontix

@@ -1,0 +1,16 @@
+// Pontix: the converter's window.
+
+#include <QApplication>
+
+#include "app/MainForm.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  application.setProperty("helpFile", "Scolaria.chm");
+  application.setApplicationName("Pontix");
+  pontix::TMForm MForm(application.arguments().mid(1));
+  // Closing the main window ends the program; quit() would not while it has a foreign parent.
+  QObject::connect(&MForm, &pontix::TMForm::closed, &application, [] { QCoreApplication::exit(0); });
+  MForm.show();
+  return application.exec();
+}

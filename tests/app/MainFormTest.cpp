@@ -1,0 +1,242 @@
+#include "app/MainForm.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ModalDriver.h"
+#include "TestSupport.h"
+
+namespace pontix {
+namespace {
+
+using test::ModalDriver;
+
+QString q(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// A drive C: of its own with an empty working directory, and a document folder.
+struct Desk {
+  test::TempDir drive;
+  test::ScopedEnv env{"PONTIX_DRIVE_C", drive.path().c_str()};
+  Desk() { std::filesystem::create_directories(drive / "KTEMP" / "saga"); }
+  std::filesystem::path document(std::string_view contents) {
+    std::filesystem::path path = drive / "KTEMP" / "saga" / "centre.xml";
+    test::writeFile(path, contents);
+    return path;
+  }
+};
+
+template <typename T>
+T* child(QWidget& window, const char* name) {
+  T* widget = window.findChild<T*>(name);
+  EXPECT_NE(widget, nullptr) << name;
+  return widget;
+}
+
+TEST(MainWindow, LayoutCaptionsAndTabOrder) {
+  Desk desk;
+  TMForm form({});
+  EXPECT_EQ(form.windowTitle(), "Exportar e importar datos entre Horalia y Scolaria");
+  EXPECT_EQ(form.size(), QSize(632, 266));
+  EXPECT_EQ(form.minimumSize(), form.maximumSize());
+  EXPECT_FALSE(form.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(form.font().pixelSize(), 11);
+
+  struct Place {
+    const char* name;
+    const char* parent;
+    QRect geometry;
+    const char* text;
+  };
+  const Place places[] = {
+      {"Draw3D2", "MForm", {0, -1, 315, 169}, nullptr},
+      {"Draw3D3", "MForm", {315, 0, 317, 169}, nullptr},
+      {"Draw3D1", "MForm", {0, 168, 633, 97}, nullptr},
+      {"Label3", "Draw3D2", {24, 24, 265, 57}, "Transformar datos desde Scolaria hacia Horalia "},
+      {"Label4", "Draw3D3", {8, 24, 305, 57}, "Transformar datos desde Horalia hacia Scolaria"},
+      {"BExportar", "Draw3D2", {96, 120, 89, 25}, "Aceptar"},
+      {"BImportar", "Draw3D3", {96, 120, 89, 25}, "Aceptar"},
+      {"BClose", "Draw3D1", {256, 32, 89, 25}, "&Salir"},
+      {"Button1", "Draw3D1", {265, 67, 75, 18}, "F1 AYUDA"},
+      {"Label1", "Draw3D1", {8, 72, 222, 13}, "Pontix para HZ13 V-1.0"},
+  };
+  for (const Place& p : places) {
+    QWidget* widget = child<QWidget>(form, p.name);
+    if (!widget) continue;
+    EXPECT_EQ(widget->parentWidget()->objectName(), p.parent) << p.name;
+    EXPECT_EQ(widget->geometry(), p.geometry) << p.name;
+    EXPECT_EQ(widget->property("helpContext").toInt(), 1) << p.name;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+      EXPECT_EQ(label->text(), p.text) << p.name;
+    }
+    if (auto* button = qobject_cast<QPushButton*>(widget)) {
+      EXPECT_EQ(button->text(), p.text) << p.name;
+    }
+  }
+  for (const char* name : {"BExportar", "BImportar", "BClose"})
+    EXPECT_FALSE(child<QPushButton>(form, name)->icon().isNull()) << name;
+
+  for (const char* name : {"Label3", "Label4"}) {
+    QFont font = child<QLabel>(form, name)->font();
+    EXPECT_EQ(font.pixelSize(), 16);
+    EXPECT_TRUE(font.bold());
+    EXPECT_TRUE(child<QLabel>(form, name)->wordWrap());
+  }
+  QLabel* version = child<QLabel>(form, "Label1");
+  EXPECT_TRUE(version->font().bold());
+  EXPECT_EQ(version->palette().color(version->foregroundRole()), QColor(Qt::red));
+
+  std::vector<QString> order;
+  QWidget* w = child<QWidget>(form, "BClose");
+  for (int i = 0; i < 4; ++i, w = w->nextInFocusChain()) {
+    while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
+    order.push_back(w->objectName());
+  }
+  EXPECT_EQ(order, (std::vector<QString>{"BClose", "Button1", "BExportar", "BImportar"}));
+}
+
+TEST(MainWindow, CompletedExportarDisablesBothButtons) {
+  Desk desk;
+  std::filesystem::path document = desk.document("<CENTRE/>");
+  TMForm form({});
+  form.show();
+  ModalDriver driver({ModalDriver::chooseFile(q(document)), ModalDriver::pressOk()});
+  child<QPushButton>(form, "BExportar")->click();
+  EXPECT_EQ(driver.seen,
+            (std::vector<std::string>{"QFileDialog|Archivo XML|", "QMessageBox|Pontix|Proceso finalizado"}));
+  EXPECT_FALSE(child<QPushButton>(form, "BExportar")->isEnabled());
+  EXPECT_FALSE(child<QPushButton>(form, "BImportar")->isEnabled());
+  EXPECT_EQ(form.state().resultFlag, 1);
+  EXPECT_EQ(form.state().selectedFileName, document.string());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(form.isVisible());
+}
+
+TEST(MainWindow, FailedOperationsLeaveBothButtonsEnabled) {
+  Desk desk;
+  std::filesystem::path document = desk.document("<CENTRE>");
+  TMForm form({});
+  form.show();
+  {
+    ModalDriver driver({ModalDriver::chooseFile(q(document)), ModalDriver::pressOk()});
+    child<QPushButton>(form, "BExportar")->click();
+    ASSERT_EQ(driver.seen.size(), 2u);
+    EXPECT_EQ(driver.seen[1].rfind("QMessageBox:critical|Pontix|El archivo " + document.string() +
+                                       " no es un documento XML válido: ",
+                                   0),
+              0u)
+        << driver.seen[1];
+  }
+  {
+    ModalDriver driver({ModalDriver::chooseFile(q(desk.drive / "falta.xml")), ModalDriver::pressOk()});
+    child<QPushButton>(form, "BImportar")->click();
+    EXPECT_EQ(driver.seen,
+              (std::vector<std::string>{"QFileDialog|Archivo XML|", "QMessageBox|Pontix|No existe archivo"}));
+  }
+  EXPECT_TRUE(child<QPushButton>(form, "BExportar")->isEnabled());
+  EXPECT_TRUE(child<QPushButton>(form, "BImportar")->isEnabled());
+  EXPECT_EQ(form.state().resultFlag, 0);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(MainWindow, FileDialogStartsInTheNearestExistingFolderOfSaga) {
+  Desk desk;
+  std::filesystem::remove(desk.drive / "KTEMP" / "saga");
+  TMForm form({});
+  QString directory;
+  ModalDriver driver({[&](QWidget* modal) {
+    directory = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+    ModalDriver::cancel()(modal);
+  }});
+  std::string path = "antes.xml";
+  EXPECT_FALSE(form.chooseXmlFile(path));
+  EXPECT_EQ(path, "antes.xml");
+  EXPECT_EQ(directory, q(desk.drive / "KTEMP"));
+}
+
+// Host-driven runs, offscreen: there is no window to live in, but the flow and the result
+// file are those of a host-driven run.
+struct HostRun {
+  Desk desk;
+  test::TempDir programDir;
+  std::unique_ptr<TMForm> form;
+  bool closed = false;
+
+  void start(QStringList arguments) {
+    form = std::make_unique<TMForm>(arguments);
+    form->resultFile = programDir / "Horalia.ini";
+    QObject::connect(form.get(), &TMForm::closed, [this] { closed = true; });
+    form->show();
+  }
+  std::string ini() const {
+    std::error_code ec;
+    return std::filesystem::exists(form->resultFile, ec) ? test::readFile(form->resultFile) : "(none)";
+  }
+};
+
+TEST(HostDriven, CancelledExportarWritesMinusOneAndKeepsOtherSections) {
+  HostRun run;
+  test::writeFile(run.programDir / "Horalia.ini", "[Horalia]\r\nIdioma=ES\r\n");
+  ModalDriver driver({ModalDriver::cancel(), ModalDriver::pressOk()});
+  run.start({"EXPORTAR", "1a2B"});
+  EXPECT_TRUE(run.form->state().hostDriven);
+  EXPECT_TRUE(run.form->windowFlags().testFlag(Qt::FramelessWindowHint))
+      << std::hex << run.form->windowFlags().toInt();
+  ASSERT_TRUE(test::waitFor([&] { return run.closed; }));
+  EXPECT_EQ(driver.seen,
+            (std::vector<std::string>{"QFileDialog|Archivo XML|", "QMessageBox|Pontix|No existe archivo"}));
+  EXPECT_EQ(run.ini(), "[Horalia]\r\nIdioma=ES\r\n[Transformadores]\r\nTransformado=-1\r\n");
+}
+
+TEST(HostDriven, CompletedExportarClosesTheWindowWithOne) {
+  HostRun run;
+  std::filesystem::path document = run.desk.document("<CENTRE/>");
+  ModalDriver driver({ModalDriver::chooseFile(q(document)), ModalDriver::pressOk()});
+  run.start({"Exportar", "ABCDEF01"});
+  ASSERT_TRUE(test::waitFor([&] { return run.closed; }));
+  EXPECT_EQ(run.ini(), "[Transformadores]\r\nTransformado=1\r\n");
+}
+
+TEST(HostDriven, AnotherWordRunsNothingAndSalirWritesZero) {
+  HostRun run;
+  ModalDriver driver({});
+  run.start({"exportar ", "10"});
+  test::waitFor([] { return false; }, 200);
+  EXPECT_TRUE(driver.seen.empty());
+  child<QPushButton>(*run.form, "BClose")->click();
+  EXPECT_TRUE(run.closed);
+  EXPECT_EQ(run.ini(), "[Transformadores]\r\nTransformado=0\r\n");
+}
+
+TEST(HostDriven, BadHandleIsReportedAndTheRunIsInteractive) {
+  HostRun run;
+  ModalDriver driver({ModalDriver::pressOk(), ModalDriver::cancel(), ModalDriver::pressOk()});
+  run.start({"exportar", "0x12"});
+  ASSERT_TRUE(test::waitFor([&] { return driver.allStepsTaken(); }));
+  test::waitFor([] { return false; }, 100);
+  EXPECT_EQ(driver.seen,
+            (std::vector<std::string>{"QMessageBox:critical|Pontix|'$0x12' no es un valor entero válido",
+                                      "QFileDialog|Archivo XML|", "QMessageBox|Pontix|No existe archivo"}));
+  EXPECT_FALSE(run.form->state().hostDriven);
+  EXPECT_FALSE(run.form->windowFlags() & Qt::FramelessWindowHint);
+  EXPECT_FALSE(run.closed);
+  run.form->close();
+  EXPECT_EQ(run.ini(), "(none)");
+}
+
+TEST(HostDriven, UnwritableResultFileIsReportedAndTheWindowStillCloses) {
+  HostRun run;
+  ModalDriver driver({ModalDriver::pressOk()});
+  run.start({"nada", "1"});
+  run.form->resultFile = run.programDir / "falta" / "Horalia.ini";
+  run.form->close();
+  EXPECT_TRUE(run.closed);
+  EXPECT_EQ(driver.seen, (std::vector<std::string>{"QMessageBox:critical|Pontix|Unable to write to " +
+                                                   (run.programDir / "falta" / "Horalia.ini").string()}));
+}
+
+}  // namespace
+}  // namespace pontix
