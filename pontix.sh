@@ -12,7 +12,7 @@ PACKAGES=(
   qt6-base-dev libxml2-dev
   googletest libgtest-dev libbenchmark-dev
   python3-dbfread python3-dbf libdbd-xbase-perl
-  xvfb xauth
+  libxcb1-dev xvfb xauth x11-utils xdotool fonts-dejavu-core
 )
 BUILD_DIR=${PONTIX_BUILD_DIR:-build}
 
@@ -44,7 +44,7 @@ case "${1:-}" in
     shift
     install_missing
     build
-    exec "$BUILD_DIR/app/pontix-cli" "$@"
+    exec "$BUILD_DIR/app/pontix" "$@"
     ;;
   test)
     install_missing
