@@ -98,6 +98,16 @@ TEST(MainWindow, LayoutCaptionsAndTabOrder) {
   EXPECT_EQ(order, (std::vector<QString>{"BClose", "Button1", "BExportar", "BImportar"}));
 }
 
+TEST(MainWindow, HelpButtonAsksForTheContentsOfScolariaChm) {
+  TMForm form({});
+  int contents = 0;
+  form.helpContents = [&] { ++contents; };
+  qApp->setProperty("helpFile", QVariant());
+  child<QPushButton>(form, "Button1")->click();
+  EXPECT_EQ(contents, 1);
+  EXPECT_EQ(qApp->property("helpFile").toString(), "Scolaria.chm");
+}
+
 TEST(MainWindow, CompletedExportarDisablesBothButtons) {
   Desk desk;
   std::filesystem::path document = desk.document("<CENTRE/>");
