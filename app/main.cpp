@@ -4,6 +4,11 @@
 
 #include "app/MainForm.h"
 
+#ifdef __SANITIZE_ADDRESS__
+// The session bus library keeps a buffer for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
+#endif
+
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   application.setProperty("helpFile", "Scolaria.chm");

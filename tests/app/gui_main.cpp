@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 
+#ifdef __SANITIZE_ADDRESS__
+// The session bus library keeps a buffer for the life of the process.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so\n"; }
+#endif
+
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QTemporaryDir runtime;  // Qt wants a private runtime folder
