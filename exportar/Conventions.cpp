@@ -5,13 +5,23 @@
 
 namespace pontix {
 
-void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
-                        const std::vector<dbase::IndexDef>& indexes) {
+void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+                         const std::vector<dbase::IndexDef>& indexes) {
   std::error_code ec;
   if (std::filesystem::exists(table.filePath(), ec)) io::removeUnlessInUse(table.filePath());
   if (std::filesystem::exists(table.indexPath(), ec)) io::removeUnlessInUse(table.indexPath());
   table.create(fields, indexes);
+}
+
+void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+                        const std::vector<dbase::IndexDef>& indexes) {
+  replaceWorkingTable(table, fields, indexes);
   table.open(dbase::OpenMode::Shared);
+}
+
+std::vector<xml::Element> selectElements(const ProgramState& state, std::string_view path) {
+  if (!state.document) throw Error(ErrorKind::InvalidArgument, "No hay ningún documento de Scolaria cargado");
+  return state.document->select(path);
 }
 
 std::string readAttribute(const xml::Element& element, std::string_view name) {

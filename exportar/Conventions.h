@@ -11,6 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "exportar/ProgramState.h"
 #include "platform/AnsiText.h"
 #include "platform/dbase/Table.h"
 #include "platform/xml/Document.h"
@@ -18,10 +19,16 @@
 namespace pontix {
 
 // Deletes the table's .DBF, then its .MDX, where they exist (a table another program holds
-// open stays, and creating it then fails with the engine's error), creates it afresh with
-// these fields and indexes, and opens it shared.
+// open stays, and creating it then fails with the engine's error), then creates it afresh
+// with these fields and indexes, closed.
+void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+                         const std::vector<dbase::IndexDef>& indexes = {});
+// replaceWorkingTable, then opens it shared.
 void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                         const std::vector<dbase::IndexDef>& indexes = {});
+
+// The elements of the loaded administration document at an absolute path.
+std::vector<xml::Element> selectElements(const ProgramState& state, std::string_view path);
 
 // The named attribute as ANSI text: trimmed of control characters and blanks, converted to
 // Windows-1252 with best fit. A missing attribute reads as the empty text.

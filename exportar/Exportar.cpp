@@ -2,17 +2,19 @@
 
 #include <system_error>
 
+#include "exportar/Builders.h"
+
 namespace pontix {
 
 const ExportarBuilders& exportarBuilders() {
   static const ExportarBuilders builders{
-      .subjects = [](ProgramState&, Shell&) {},
-      .teacherPosts = [](ProgramState&, Shell&) {},
-      .rooms = [](ProgramState&, Shell&) {},
+      .subjects = [](ProgramState& state, Shell&) { buildAsignomt(state); },
+      .teacherPosts = [](ProgramState& state, Shell&) { buildProft(state); },
+      .rooms = [](ProgramState& state, Shell&) { buildAulat(state); },
       .courses = [](ProgramState&, Shell&) { return false; },
       .groups = [](ProgramState&, Shell&) {},
       .subjectLines = [](ProgramState&, Shell&) {},
-      .daysAndHours = [](ProgramState&, Shell&) {},
+      .daysAndHours = [](ProgramState& state, Shell&) { buildDiashorast(state); },
   };
   return builders;
 }
