@@ -27,6 +27,8 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
       {shellQuote((dir / "centre.xml").string()) +
            " --sin-lineas --incompletos --trabajo=" + shellQuote((dir / "KTEMP").string()),
        0, "Proceso finalizado"},
+      {shellQuote((dir / "centre.xml").string()) + " --trabajo " + shellQuote((dir / "NADA").string()), 1,
+       "No existe la carpeta " + (dir / "NADA").string()},
       {shellQuote((dir / "falta.xml").string()) + work, 1,
        "No existe archivo: " + (dir / "falta.xml").string()},
       {shellQuote((dir / "roto.xml").string()) + work, 1,
@@ -45,6 +47,22 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
     EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << "\n" << r.output;
     EXPECT_NE(r.output.find(c.output), std::string::npos) << c.arguments << "\n" << r.output;
   }
+}
+
+TEST(CommandLine, ExportarWritesTheTablesThatVolcarShows) {
+  test::TempDir dir;
+  test::writeFile(dir / "centre.xml",
+                  "<CENTRE><PLACES><PLACA codi='P1' descripcio='Núria Puig' curta='PUIG'/>"
+                  "<PLACA codi='P2' descripcio='Joan Puig' curta='puig'/></PLACES></CENTRE>");
+  test::CommandResult r =
+      test::run(std::string(PONTIX_CLI) + " exportar " + shellQuote((dir / "centre.xml").string()) +
+                " --trabajo " + shellQuote(dir.path().string()));
+  ASSERT_EQ(r.exitCode, 0) << r.output;
+  for (const char* table : {"ASIGNOMT.DBF", "PROFT.DBF", "AULAT.DBF", "DIASHORAST.DBF"})
+    EXPECT_TRUE(std::filesystem::exists(dir / table)) << table;
+  r = test::run(std::string(PONTIX_CLI) + " volcar " + shellQuote((dir / "PROFT.DBF").string()));
+  EXPECT_EQ(r.output,
+            "ABREV,NOMBRE,DEPART,DNI,CODI\nPUIG,Núria Puig,Núria Puig,,P1\npuig1,Joan Puig,Joan Puig,,P2\n");
 }
 
 TEST(CommandLine, UsageOfTheOtherCommands) {

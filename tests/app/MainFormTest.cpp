@@ -123,6 +123,8 @@ TEST(MainWindow, CompletedExportarDisablesBothButtons) {
   EXPECT_EQ(form.state().selectedFileName, document.string());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(form.isVisible());
+  for (const char* table : {"ASIGNOMT.DBF", "PROFT.DBF", "AULAT.DBF", "DIASHORAST.DBF"})
+    EXPECT_TRUE(std::filesystem::exists(desk.drive / "KTEMP" / table)) << table;
 }
 
 TEST(MainWindow, FailedOperationsLeaveBothButtonsEnabled) {
