@@ -93,13 +93,18 @@ Arguments parseArguments(int argc, char** argv, const std::vector<std::string_vi
   auto isAllowed = [&](std::string_view option) {
     return std::find(allowed.begin(), allowed.end(), option) != allowed.end();
   };
+  bool optionsEnded = false;  // after "--" every argument is a name, even "--x"
   for (int i = 2; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
+    if (!optionsEnded && arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && (arg == "--help" || arg == "-h")) {
       args.help = true;
       continue;
     }
-    if (!arg.starts_with("--") || arg == "--") {
+    if (optionsEnded || !arg.starts_with("--")) {
       args.positional.emplace_back(arg);
       continue;
     }
