@@ -19,10 +19,25 @@ const ExportarBuilders& exportarBuilders() {
   return builders;
 }
 
-bool selectedFileExists(const std::string& selectedFileName) {
-  if (selectedFileName.empty()) return false;
+bool chooseExistingFile(ProgramState& state, Shell& shell, std::int32_t flagWhenMissing) {
+  shell.chooseXmlFile(state.selectedFileName);
   std::error_code ec;
-  return std::filesystem::is_regular_file(selectedFileName, ec);
+  if (!state.selectedFileName.empty() && std::filesystem::is_regular_file(state.selectedFileName, ec))
+    return true;
+  shell.showMessage("No existe archivo");
+  if (state.hostDriven) {
+    state.resultFlag = flagWhenMissing;
+    shell.closeMainWindow();
+  }
+  return false;
+}
+
+void finishOperation(ProgramState& state, Shell& shell) {
+  shell.restoreCursor();
+  state.resultFlag = 1;
+  shell.showMessage("Proceso finalizado");
+  shell.disableOperationButtons();
+  if (state.hostDriven) shell.closeMainWindow();
 }
 
 xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
@@ -36,15 +51,7 @@ xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
 }
 
 void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders) {
-  shell.chooseXmlFile(state.selectedFileName);
-  if (!selectedFileExists(state.selectedFileName)) {
-    shell.showMessage("No existe archivo");
-    if (state.hostDriven) {
-      state.resultFlag = -1;
-      shell.closeMainWindow();
-    }
-    return;
-  }
+  if (!chooseExistingFile(state, shell, -1)) return;
 
   // A document that cannot be read stops here, before the cursor changes or a table is
   // touched: taking it as empty would wipe every working table.
@@ -59,12 +66,7 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
   builders.groups(state, shell);
   builders.subjectLines(state, shell);
   builders.daysAndHours(state, shell);
-  shell.restoreCursor();
-
-  state.resultFlag = 1;
-  shell.showMessage("Proceso finalizado");
-  shell.disableOperationButtons();
-  if (state.hostDriven) shell.closeMainWindow();
+  finishOperation(state, shell);
 }
 
 }  // namespace pontix

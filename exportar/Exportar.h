@@ -30,7 +30,12 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
 // Loads the administration document; throws unless it is well-formed XML with root CENTRE.
 xml::Document loadAdministrationDocument(const std::filesystem::path& file);
 
-// Whether a file exists at the selected file name, as the operations test it.
-bool selectedFileExists(const std::string& selectedFileName);
+// The steps both operations start with: the file dialog, then, when no file exists at the
+// selected file name, "No existe archivo" (in host-driven mode the result flag becomes
+// flagWhenMissing and the window closes). Returns whether the operation goes on.
+bool chooseExistingFile(ProgramState& state, Shell& shell, std::int32_t flagWhenMissing);
+
+// The steps both operations end with once completed.
+void finishOperation(ProgramState& state, Shell& shell);
 
 }  // namespace pontix

@@ -13,21 +13,9 @@ void exportSolution(ProgramState&, const std::filesystem::path&) {
 }
 
 void BImportarClick(ProgramState& state, Shell& shell) {
-  shell.chooseXmlFile(state.selectedFileName);
-  if (!selectedFileExists(state.selectedFileName)) {
-    shell.showMessage("No existe archivo");
-    if (state.hostDriven) {
-      state.resultFlag = 0;
-      shell.closeMainWindow();
-    }
-    return;
-  }
+  if (!chooseExistingFile(state, shell, 0)) return;
   exportSolution(state, solutionFilePath(state.selectedFileName));
-  shell.restoreCursor();
-  state.resultFlag = 1;
-  shell.showMessage("Proceso finalizado");
-  shell.disableOperationButtons();
-  if (state.hostDriven) shell.closeMainWindow();
+  finishOperation(state, shell);
 }
 
 }  // namespace pontix
