@@ -14,20 +14,22 @@ constexpr std::size_t kWidth = 10;
 constexpr int kExhaustedAfter = 1000;
 
 // Numbers stem + n from the stem's resume point until `free` accepts one, and moves the
-// resume point past it. With `limited`, returns nothing once kExhaustedAfter candidates in a
-// row had to be shortened and were taken: the stem has no free stored form left.
+// resume point past it. With `limited`, once kExhaustedAfter candidates in a row had to be
+// shortened and were taken, the stem has no free stored form left: that is remembered
+// (resume point 0) and nothing is returned, then and on every later call.
 template <typename Free>
 std::optional<std::string> firstFreeNumbered(UsedAbbreviations& hints, std::string_view stem, Free free,
                                              bool limited = true) {
-  int takenShortened = 0;
-  for (std::uint64_t n = hints.nextNumber(stem);; ++n) {
+  std::uint64_t n = hints.nextNumber(stem);
+  if (n == 0) return std::nullopt;
+  for (int takenShortened = 0;; ++n) {
     std::string candidate = ansi::withNumber(stem, n);
     if (free(candidate)) {
       hints.setNextNumber(stem, n + 1);
       return candidate;
     }
     if (limited && candidate.size() > kWidth && ++takenShortened == kExhaustedAfter) {
-      hints.setNextNumber(stem, n + 1);
+      hints.setNextNumber(stem, 0);
       return std::nullopt;
     }
   }
@@ -48,19 +50,13 @@ std::string storedAbbreviation(std::string_view value) {
 
 std::string StoredAbbreviations::take(std::string_view first, std::string_view stem) {
   auto free = [this](std::string_view candidate) { return !used_.contains(storedAbbreviation(candidate)); };
-  std::string value;
-  if (free(first)) {
-    value = std::string(first);
-  } else {
-    bool& exhausted = exhausted_[ansi::foldCase(stem)];
-    std::optional<std::string> numbered;
-    if (!exhausted) numbered = firstFreeNumbered(used_, stem, free);
-    if (numbered) {
+  std::string value(first);
+  if (!free(first)) {
+    if (std::optional<std::string> numbered = firstFreeNumbered(used_, stem, free)) {
       value = std::move(*numbered);
     } else {
       // Every form is taken: the first candidate too long for the field, as the numbering
       // always gave it; its stored form repeats.
-      exhausted = true;
       std::uint64_t n = 1;
       while (stem.size() + std::to_string(n).size() <= kWidth) n *= 10;
       value = ansi::withNumber(stem, n);
@@ -83,15 +79,10 @@ std::string CandidateAbbreviations::take(std::string_view first, std::string_vie
     return !candidates_.contains(candidate) && !stored_.contains(storedAbbreviation(candidate));
   };
   if (free(first)) return add(std::string(first));
-  bool& exhausted = exhausted_[ansi::foldCase(stem)];
-  if (!exhausted) {
-    if (std::optional<std::string> numbered = firstFreeNumbered(stored_, stem, free))
-      return add(std::move(*numbered));
-    exhausted = true;
-  }
+  if (std::optional<std::string> numbered = firstFreeNumbered(stored_, stem, free))
+    return add(std::move(*numbered));
   // Every stored form is taken: the first candidate the list of candidates lacks, as the
-  // numbering always gave it; its stored form repeats.
-  // The list is finite, so this ends.
+  // numbering always gave it; its stored form repeats. The list is finite, so this ends.
   std::optional<std::string> candidate = firstFreeNumbered(
       candidates_, stem, [this](std::string_view c) { return !candidates_.contains(c); }, false);
   return add(std::move(*candidate));

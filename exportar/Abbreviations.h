@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "exportar/Conventions.h"
 
@@ -25,11 +24,9 @@ class StoredAbbreviations {
   // The abbreviation for `first`, or, when its stored form is taken, for the first of
   // stem + 1, stem + 2 ... whose stored form is free; shortened, and added to the list.
   std::string take(std::string_view first, std::string_view stem);
-  const UsedAbbreviations& list() const { return used_; }
 
  private:
   UsedAbbreviations used_;
-  std::unordered_map<std::string, bool> exhausted_;  // folded stem -> no stored form left
 };
 
 // Rooms and groups: the list holds the full-length candidates, and beside it a set of the
@@ -39,14 +36,12 @@ class CandidateAbbreviations {
   // The abbreviation for `first`, or for the first free stem + n; shortened. The full-length
   // value goes to the list, its stored form to the set.
   std::string take(std::string_view first, std::string_view stem);
-  const UsedAbbreviations& list() const { return candidates_; }
 
  private:
   std::string add(std::string candidate);
 
   UsedAbbreviations candidates_;  // numbers hint: free of the list alone
   UsedAbbreviations stored_;      // numbers hint: free of both
-  std::unordered_map<std::string, bool> exhausted_;
 };
 
 }  // namespace pontix

@@ -7,9 +7,8 @@ namespace pontix {
 
 void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes) {
-  std::error_code ec;
-  if (std::filesystem::exists(table.filePath(), ec)) io::removeUnlessInUse(table.filePath());
-  if (std::filesystem::exists(table.indexPath(), ec)) io::removeUnlessInUse(table.indexPath());
+  io::removeUnlessInUse(table.filePath());
+  io::removeUnlessInUse(table.indexPath());
   table.create(fields, indexes);
 }
 

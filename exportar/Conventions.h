@@ -46,7 +46,8 @@ class UsedAbbreviations {
   const std::vector<std::string>& entries() const { return entries_; }
 
   // The first number worth trying after stem: every lower one gave a candidate that was
-  // taken. 1 until told otherwise. Stems that differ only in case share it.
+  // taken; 0 when none is worth trying any more. 1 until told otherwise. Stems that differ
+  // only in case share it.
   std::uint64_t nextNumber(std::string_view stem) const;
   void setNextNumber(std::string_view stem, std::uint64_t number);
 
