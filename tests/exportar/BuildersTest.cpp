@@ -76,6 +76,24 @@ Column numbered(const std::string& stem, int from, int to) {
   return values;
 }
 
+// One name per element in, the abbreviations of the table's first field out.
+struct NamingCase {
+  const char* what;
+  Column names;
+  Column abbreviations;
+};
+
+void expectAbbreviations(void (*build)(ProgramState&), const char* table, const char* container,
+                         const char* element, const char* attribute, const std::vector<NamingCase>& cases) {
+  for (const NamingCase& c : cases) {
+    Work w;
+    w.load("<" + std::string(container) + ">" + elements(element, attribute, c.names) + "</" + container +
+           ">");
+    build(w.state);
+    EXPECT_EQ(w.column(table, 0), c.abbreviations) << c.what;
+  }
+}
+
 TEST(Subjects, RecordsOfSubjectsThenActivities) {
   Work w;
   w.load(
@@ -102,31 +120,24 @@ TEST(Subjects, RecordsOfSubjectsThenActivities) {
 }
 
 TEST(Subjects, CodesFollowTheShortNames) {
-  struct Case {
-    const char* what;
-    Column curta;
-    Column cod;
-  };
-  const Case cases[] = {
-      {"worked example, the tenth to twelfth repetitions numbered on",
-       concat({{"MAT", "MAT", "mat"}, repeat("MATEMATIQUES", 13)}),
-       concat({{"MAT", "MAT1", "mat2", "MATEMATIQS"},
-               numbered("MATEMATIQ", 1, 9),
-               {"MATEMATI10", "MATEMATI11", "MATEMATI12"}})},
-      {"ten characters stay, eleven lose the tenth",
-       {"ABCDEFGHIJ", "ABCDEFGHIJK"},
-       {"ABCDEFGHIJ", "ABCDEFGHIK"}},
-      {"a blank ninth character stays inside", {"ABCDEFGH IJK"}, {"ABCDEFGH K"}},
-      {"letter case does not tell apart", {"Física", "FÍSICA", "fisica"}, {"Física", "FÍSICA1", "fisica"}},
-      {"empty short names", {"", "", ""}, {"", "1", "2"}},
-      {"a numbered code taken by an earlier name", {"MAT1", "MAT", "MAT"}, {"MAT1", "MAT", "MAT2"}},
-  };
-  for (const Case& c : cases) {
-    Work w;
-    w.load("<MATERIES>" + elements("MATERIA", "curta", c.curta) + "</MATERIES>");
-    buildAsignomt(w.state);
-    EXPECT_EQ(w.column("ASIGNOMT", 0), c.cod) << c.what;
-  }
+  expectAbbreviations(
+      buildAsignomt, "ASIGNOMT", "MATERIES", "MATERIA", "curta",
+      {
+          {"worked example, the tenth to twelfth repetitions numbered on",
+           concat({{"MAT", "MAT", "mat"}, repeat("MATEMATIQUES", 13)}),
+           concat({{"MAT", "MAT1", "mat2", "MATEMATIQS"},
+                   numbered("MATEMATIQ", 1, 9),
+                   {"MATEMATI10", "MATEMATI11", "MATEMATI12"}})},
+          {"ten characters stay, eleven lose the tenth",
+           {"ABCDEFGHIJ", "ABCDEFGHIJK"},
+           {"ABCDEFGHIJ", "ABCDEFGHIK"}},
+          {"a blank ninth character stays inside", {"ABCDEFGH IJK"}, {"ABCDEFGH K"}},
+          {"letter case does not tell apart",
+           {"Física", "FÍSICA", "fisica"},
+           {"Física", "FÍSICA1", "fisica"}},
+          {"empty short names", {"", "", ""}, {"", "1", "2"}},
+          {"a numbered code taken by an earlier name", {"MAT1", "MAT", "MAT"}, {"MAT1", "MAT", "MAT2"}},
+      });
 }
 
 TEST(TeacherPosts, RecordsOfPosts) {
@@ -144,31 +155,24 @@ TEST(TeacherPosts, RecordsOfPosts) {
 }
 
 TEST(TeacherPosts, AbbreviationsFollowTheShortNames) {
-  struct Case {
-    const char* what;
-    Column curta;
-    Column abrev;
-  };
-  const Case cases[] = {
-      {"worked example, the third FERNANDEZG corrected",
-       {"GARCIA", "GARCIA", "garcia", "", "", "", "MARTINEZLOPEZ", "MARTINEZLOPEZ", "FERNANDEZG",
-        "FERNANDEZG", "FERNANDEZG"},
-       {"GARCIA", "GARCIA1", "garcia2", "", "P1", "P2", "MARTINEZL", "MARTINEZL1", "FERNANDEZG", "FERNANDEG1",
-        "FERNANDEG2"}},
-      {"a nine-character base from its tenth repetition on", repeat("MARTINEZLOPEZ", 13),
-       concat({{"MARTINEZL"}, numbered("MARTINEZL", 1, 9), {"MARTINEZ10", "MARTINEZ11", "MARTINEZ12"}})},
-      {"ten characters stay, eleven keep nine", {"ABCDEFGHIJ", "ABCDEFGHIJK"}, {"ABCDEFGHIJ", "ABCDEFGHI"}},
-      {"empty short names skip the P numbers taken", {"p1", "", "", ""}, {"p1", "", "P2", "P3"}},
-      {"a first nine ending in a blank is the same stored value",
-       {"MARTINEZ LOPEZ", "MARTINEZ"},
-       {"MARTINEZ", "MARTINEZ1"}},
-  };
-  for (const Case& c : cases) {
-    Work w;
-    w.load("<PLACES>" + elements("PLACA", "curta", c.curta) + "</PLACES>");
-    buildProft(w.state);
-    EXPECT_EQ(w.column("PROFT", 0), c.abrev) << c.what;
-  }
+  expectAbbreviations(
+      buildProft, "PROFT", "PLACES", "PLACA", "curta",
+      {
+          {"worked example, the third FERNANDEZG corrected",
+           {"GARCIA", "GARCIA", "garcia", "", "", "", "MARTINEZLOPEZ", "MARTINEZLOPEZ", "FERNANDEZG",
+            "FERNANDEZG", "FERNANDEZG"},
+           {"GARCIA", "GARCIA1", "garcia2", "", "P1", "P2", "MARTINEZL", "MARTINEZL1", "FERNANDEZG",
+            "FERNANDEG1", "FERNANDEG2"}},
+          {"a nine-character base from its tenth repetition on", repeat("MARTINEZLOPEZ", 13),
+           concat({{"MARTINEZL"}, numbered("MARTINEZL", 1, 9), {"MARTINEZ10", "MARTINEZ11", "MARTINEZ12"}})},
+          {"ten characters stay, eleven keep nine",
+           {"ABCDEFGHIJ", "ABCDEFGHIJK"},
+           {"ABCDEFGHIJ", "ABCDEFGHI"}},
+          {"empty short names skip the P numbers taken", {"p1", "", "", ""}, {"p1", "", "P2", "P3"}},
+          {"a first nine ending in a blank is the same stored value",
+           {"MARTINEZ LOPEZ", "MARTINEZ"},
+           {"MARTINEZ", "MARTINEZ1"}},
+      });
 }
 
 TEST(Rooms, RecordsOfRooms) {
@@ -184,33 +188,23 @@ TEST(Rooms, RecordsOfRooms) {
 }
 
 TEST(Rooms, AbbreviationsFollowTheDescriptions) {
-  struct Case {
-    const char* what;
-    Column descripcio;
-    Column abrev;
-  };
-  const Case cases[] = {
-      {"worked example, the room described as LABORATO10 corrected",
-       concat({{"Aula 1", "Aula 1", "Aula 11", "LABORATORI DE QUIMICA"},
-               repeat("LABORATORI DE FISICA", 11),
-               {"LABORATO10"}}),
-       concat({{"Aula 1", "Aula 11", "Aula 111", "LABORATORI"},
-               numbered("LABORATOR", 1, 9),
-               {"LABORATO10", "LABORATO11", "LABORATO12"}})},
-      {"the first ten characters, case ignored",
-       {"Sala de actes", "SALA DE ACTES"},
-       {"Sala de ac", "SALA DE A1"}},
-      {"a tenth character blank is the same stored value",
-       {"Sala gran 1", "Sala gran"},
-       {"Sala gran", "Sala gran1"}},
-      {"empty descriptions", {"", "", ""}, {"", "1", "2"}},
-  };
-  for (const Case& c : cases) {
-    Work w;
-    w.load("<AULES>" + elements("AULA", "descripcio", c.descripcio) + "</AULES>");
-    buildAulat(w.state);
-    EXPECT_EQ(w.column("AULAT", 0), c.abrev) << c.what;
-  }
+  expectAbbreviations(buildAulat, "AULAT", "AULES", "AULA", "descripcio",
+                      {
+                          {"worked example, the room described as LABORATO10 corrected",
+                           concat({{"Aula 1", "Aula 1", "Aula 11", "LABORATORI DE QUIMICA"},
+                                   repeat("LABORATORI DE FISICA", 11),
+                                   {"LABORATO10"}}),
+                           concat({{"Aula 1", "Aula 11", "Aula 111", "LABORATORI"},
+                                   numbered("LABORATOR", 1, 9),
+                                   {"LABORATO10", "LABORATO11", "LABORATO12"}})},
+                          {"the first ten characters, case ignored",
+                           {"Sala de actes", "SALA DE ACTES"},
+                           {"Sala de ac", "SALA DE A1"}},
+                          {"a tenth character blank is the same stored value",
+                           {"Sala gran 1", "Sala gran"},
+                           {"Sala gran", "Sala gran1"}},
+                          {"empty descriptions", {"", "", ""}, {"", "1", "2"}},
+                      });
 }
 
 TEST(Abbreviations, NumberingEndsWhenAStemHasNoFreeStoredFormLeft) {
