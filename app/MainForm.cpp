@@ -25,19 +25,15 @@
 namespace pontix {
 namespace {
 
-const char* const kTitle = "Pontix";
 constexpr int kHelpContext = 1;
 
 // The font asked for when this system has it, else the platform's sans font, at that size.
 QFont pickFont(const QString& family, int pixelSize, bool bold) {
   QFont font(family);
+  if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0)
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
   font.setPixelSize(pixelSize);
   font.setBold(bold);
-  if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0) {
-    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-  }
   return font;
 }
 
@@ -205,7 +201,7 @@ void TMForm::BImportarClick() {
 }
 
 void TMForm::Button1Click() {
-  qApp->setProperty("helpFile", "Scolaria.chm");
+  qApp->setProperty("helpFile", kHelpFile);
   helpContents();
 }
 
@@ -219,12 +215,12 @@ void TMForm::runOperation(const std::function<void()>& operation) {
   }
 }
 
-void TMForm::showError(const QString& text) { QMessageBox::critical(this, kTitle, text); }
+void TMForm::showError(const QString& text) { QMessageBox::critical(this, kApplicationTitle, text); }
 
 bool TMForm::chooseXmlFile(std::string& path) {
-  QFileDialog OpenDialogXML(this, "Archivo XML", existingFolder(mapWindowsPath("c:\\ktemp\\saga")), "*.xml");
+  QFileDialog OpenDialogXML(this, "Archivo XML", existingFolder(mapWindowsPath("c:\\ktemp\\saga")),
+                            "*.xml (*.xml)");
   OpenDialogXML.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-  OpenDialogXML.setNameFilter("*.xml (*.xml)");
   OpenDialogXML.setDefaultSuffix("xml");
   OpenDialogXML.setFileMode(QFileDialog::AnyFile);
   OpenDialogXML.setAcceptMode(QFileDialog::AcceptOpen);
@@ -234,7 +230,8 @@ bool TMForm::chooseXmlFile(std::string& path) {
 }
 
 void TMForm::showMessage(const std::string& text) {
-  QMessageBox box(QMessageBox::NoIcon, kTitle, QString::fromStdString(text), QMessageBox::Ok, this);
+  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok,
+                  this);
   box.exec();
 }
 

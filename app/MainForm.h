@@ -13,6 +13,10 @@ class QPushButton;
 
 namespace pontix {
 
+// The application's title, the caption of its message boxes, and its help file.
+inline constexpr const char* kApplicationTitle = "Pontix";
+inline constexpr const char* kHelpFile = "Scolaria.chm";
+
 // A panel painted with a vertical three-colour gradient.
 class GradientPanel : public QWidget {
  public:

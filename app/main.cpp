@@ -11,8 +11,8 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  application.setProperty("helpFile", "Scolaria.chm");
-  application.setApplicationName("Pontix");
+  application.setProperty("helpFile", pontix::kHelpFile);
+  application.setApplicationName(pontix::kApplicationTitle);
   pontix::TMForm MForm(application.arguments().mid(1));
   // Closing the main window ends the program; quit() would not while it has a foreign parent.
   QObject::connect(&MForm, &pontix::TMForm::closed, &application, [] { QCoreApplication::exit(0); });
