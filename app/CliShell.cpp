@@ -6,6 +6,7 @@
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
+#include "platform/dbase/DbfValue.h"
 
 namespace pontix::cli {
 namespace {
@@ -26,13 +27,6 @@ std::vector<std::string> splitFields(std::string_view line) {
     if (end == std::string_view::npos) return fields;
     start = end + 1;
   }
-}
-
-// The text a table gives back for `text` stored in a field of this width.
-std::string storedForm(std::string_view text, int width) {
-  std::string stored(ansi::firstChars(text, static_cast<std::size_t>(width)));
-  while (!stored.empty() && stored.back() == ' ') stored.pop_back();
-  return stored;
 }
 
 }  // namespace
@@ -77,12 +71,12 @@ void CliShell::showMessage(const std::string& text) {
 CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
   dbase::Table table(state.workingDirectory, "CURSOST");
   table.open(dbase::OpenMode::Exclusive);
-  const int codeWidth = table.field("CODI").width();
+  const auto codeWidth = static_cast<std::size_t>(table.field("CODI").width());
   std::vector<std::string> incomplete;
   for (table.first(); !table.eof(); table.next()) {
     const std::string code = table.field("CODI").asText();
     for (const CourseLevel& line : options_.levels) {
-      if (storedForm(ansi::fromUtf8(line.code), codeWidth) != code) continue;
+      if (dbase::value::storedText(ansi::fromUtf8(line.code), codeWidth) != code) continue;
       table.edit();
       table.field("NIVEL").setText(ansi::fromUtf8(line.level));
       table.field("CURSO").setText(ansi::fromUtf8(line.course));

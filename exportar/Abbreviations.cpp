@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "platform/AnsiText.h"
+#include "platform/dbase/DbfValue.h"
 
 namespace pontix {
 namespace {
@@ -43,9 +44,7 @@ std::string shortenAbbreviation(std::string_view value) {
 }
 
 std::string storedAbbreviation(std::string_view value) {
-  std::string stored = shortenAbbreviation(value);
-  stored.erase(stored.find_last_not_of(' ') + 1);
-  return stored;
+  return dbase::value::storedText(shortenAbbreviation(value), kWidth);
 }
 
 std::string StoredAbbreviations::take(std::string_view first, std::string_view stem) {

@@ -70,6 +70,11 @@ void putRight(const FieldLayout& f, std::span<char> out, std::string_view text) 
   std::memcpy(out.data() + out.size() - text.size(), text.data(), text.size());
 }
 
+std::string_view withoutTrailingBlanks(std::string_view t) {
+  while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
+  return t;
+}
+
 }  // namespace
 
 std::string formatGeneral(double v, char decimalSeparator) {
@@ -102,14 +107,14 @@ std::string formatGeneral(double v, char decimalSeparator) {
   return s;
 }
 
+std::string storedText(std::string_view text, std::size_t width) {
+  return std::string(withoutTrailingBlanks(text.substr(0, width)));
+}
+
 std::string readText(const FieldLayout& f, std::string_view bytes) {
   switch (f.type) {
     case 'C':
-    case 'D': {
-      std::string_view t = bytes;
-      while (!t.empty() && (t.back() == ' ' || t.back() == '\0')) t.remove_suffix(1);
-      return std::string(t);
-    }
+    case 'D': return std::string(withoutTrailingBlanks(bytes));
     case 'N':
     case 'F': {
       std::string_view t = trimBlanks(bytes);

@@ -24,6 +24,10 @@ double readFloat(const FieldLayout& f, std::string_view bytes);
 std::int64_t readInteger(const FieldLayout& f, std::string_view bytes);
 bool readLogical(const FieldLayout& f, std::string_view bytes);
 
+// What a text field of this width gives back for text once stored: cut to the width,
+// without trailing blanks.
+std::string storedText(std::string_view text, std::size_t width);
+
 // C: cut to the width, first bytes kept, blank padded. N/F: the text must be a number
 // (empty -> blank). L: T/t/Y/y, F/f/N/n or empty. Throws pontix::Error (InvalidArgument).
 void writeText(const FieldLayout& f, std::span<char> out, std::string_view text);
