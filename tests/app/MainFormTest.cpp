@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 
 #include "ModalDriver.h"
 #include "TestSupport.h"
@@ -106,6 +107,14 @@ TEST(MainWindow, HelpButtonAsksForTheContentsOfScolariaChm) {
   child<QPushButton>(form, "Button1")->click();
   EXPECT_EQ(contents, 1);
   EXPECT_EQ(qApp->property("helpFile").toString(), "Scolaria.chm");
+
+  std::vector<int> contexts;
+  form.helpContext = [&](int context) { contexts.push_back(context); };
+  auto* f1 = form.findChild<QShortcut*>();
+  ASSERT_NE(f1, nullptr);
+  EXPECT_EQ(f1->key(), QKeySequence(Qt::Key_F1));
+  emit f1->activated();
+  EXPECT_EQ(contexts, std::vector<int>{1});
 }
 
 TEST(MainWindow, CompletedExportarDisablesBothButtons) {
@@ -160,7 +169,11 @@ TEST(MainWindow, FileDialogStartsInTheNearestExistingFolderOfSaga) {
   TMForm form({});
   QString directory;
   ModalDriver driver({[&](QWidget* modal) {
-    directory = qobject_cast<QFileDialog*>(modal)->directory().absolutePath();
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    EXPECT_EQ(dialog->nameFilters(), QStringList{"*.xml (*.xml)"});
+    EXPECT_EQ(dialog->defaultSuffix(), "xml");
+    EXPECT_EQ(dialog->fileMode(), QFileDialog::AnyFile);
+    directory = dialog->directory().absolutePath();
     ModalDriver::cancel()(modal);
   }});
   std::string path = "antes.xml";
