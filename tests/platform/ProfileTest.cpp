@@ -50,6 +50,42 @@ TEST(ProfileWriter, BehavesAsTheWindowsProfileWriter) {
   }
 }
 
+// A UTF-16 file's bytes, byte-order mark first.
+std::string utf16(std::u16string_view text, bool bigEndian) {
+  std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+  }
+  return bytes;
+}
+
+TEST(ProfileWriter, UnicodeFilesAreEditedInTheirOwnEncoding) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const Case cases[] = {
+      {"UTF-8, section on the first line", bom + "[Transformadores]\r\nTransformado=0\r\n; Año\r\n", "1",
+       bom + "[Transformadores]\r\nTransformado=1\r\n; Año\r\n"},
+      {"UTF-8, new section with a value beyond ASCII", bom + "[A]\r\nb=ç", "\xF1",
+       bom + "[A]\r\nb=ç\r\n[Transformadores]\r\nTransformado=ñ\r\n"},
+      {"UTF-16LE, section on the first line",
+       utf16(u"[Transformadores]\r\nTransformado=0\r\n; Año 𝄞\r\n", false), "-1",
+       utf16(u"[Transformadores]\r\nTransformado=-1\r\n; Año 𝄞\r\n", false)},
+      {"UTF-16LE, new section, a lone surrogate kept", utf16(u"[A]\r\nb=\xD800\r\n", false), "\xF1",
+       utf16(u"[A]\r\nb=\xD800\r\n[Transformadores]\r\nTransformado=ñ\r\n", false)},
+      {"UTF-16LE, only the mark", utf16(u"", false), "1",
+       utf16(u"[Transformadores]\r\nTransformado=1\r\n", false)},
+      {"UTF-16BE, new key", utf16(u"[transformadores]\r\nOtro=5\r\n", true), "1",
+       utf16(u"[transformadores]\r\nOtro=5\r\nTransformado=1\r\n", true)},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    std::filesystem::path ini = dir / "Horalia.ini";
+    test::writeFile(ini, *c.before);
+    writeProfileString(ini, "Transformadores", "Transformado", c.value);
+    EXPECT_EQ(test::readFile(ini), c.after) << c.name;
+  }
+}
+
 TEST(ProfileWriter, UnwritablePlacesThrowAndLeaveTheFile) {
   test::TempDir dir;
   std::filesystem::path readOnly = dir / "Horalia.ini";
@@ -58,8 +94,12 @@ TEST(ProfileWriter, UnwritablePlacesThrowAndLeaveTheFile) {
                                std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
   std::filesystem::create_directory(dir / "carpeta.ini");
 
+  // Half a UTF-16 code unit at the end has no place to go.
+  const std::string cut = utf16(u"[Transformadores]\r\nTransformado=0\r\n", false) + "[";
+  test::writeFile(dir / "cortado.ini", cut);
+
   for (const std::filesystem::path& target :
-       {readOnly, dir / "no-existe" / "Horalia.ini", dir / "carpeta.ini"}) {
+       {readOnly, dir / "no-existe" / "Horalia.ini", dir / "carpeta.ini", dir / "cortado.ini"}) {
     try {
       writeProfileString(target, "Transformadores", "Transformado", "1");
       ADD_FAILURE() << target;
@@ -68,7 +108,8 @@ TEST(ProfileWriter, UnwritablePlacesThrowAndLeaveTheFile) {
     }
   }
   EXPECT_EQ(test::readFile(readOnly), "[Transformadores]\r\nTransformado=0\r\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);  // no temporary left
+  EXPECT_EQ(test::readFile(dir / "cortado.ini"), cut);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);  // no temporary left
 }
 
 }  // namespace
