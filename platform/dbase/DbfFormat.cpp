@@ -34,6 +34,12 @@ bool isKnownVersion(unsigned char version) {
   }
 }
 
+std::string hexByte(unsigned char byte) {
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02X", byte);
+  return hex;
+}
+
 std::string fieldName(std::string_view raw) {
   std::size_t end = raw.find('\0');
   std::string name(raw.substr(0, end));
@@ -76,11 +82,8 @@ std::size_t declaredHeaderLength(std::string_view first32, std::uint64_t fileSiz
   if (fileSize < kHeaderSize || first32.size() < kHeaderSize)
     corrupt(file, "el archivo tiene " + std::to_string(fileSize) + " bytes, menos que una cabecera");
   auto version = static_cast<unsigned char>(first32[kOffVersion]);
-  if (!isKnownVersion(version)) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "0x%02X", version);
-    corrupt(file, std::string("no es una tabla dBase (byte de versión ") + hex + ")");
-  }
+  if (!isKnownVersion(version))
+    corrupt(file, "no es una tabla dBase (byte de versión " + hexByte(version) + ")");
   std::size_t headerLength = getU16(first32, kOffHeaderLength);
   std::size_t minimum = (isDbase7(version) ? kDb7HeaderSize : kHeaderSize) + 1;
   if (headerLength < minimum)
@@ -132,6 +135,10 @@ Layout decode(std::string_view header, std::uint64_t fileSize, const std::string
       f.indexed = d[kOffFieldIndexed] == 0x01;
     }
     if (f.width == 0) corrupt(file, "el campo '" + f.name + "' tiene anchura 0");
+    // Every dBase and FoxPro type is a printable letter or sign; anything else is damage, and
+    // shown as a number so that a NUL does not cut the message short.
+    if (auto t = static_cast<unsigned char>(f.type); t <= 0x20 || t >= 0x7F)
+      corrupt(file, "el campo '" + f.name + "' tiene un tipo de campo no válido (" + hexByte(t) + ")");
     f.offset = offset;
     offset += static_cast<std::size_t>(f.width);
     layout.fields.push_back(std::move(f));

@@ -46,6 +46,8 @@ TEST(TableCorruption, EachFaultHasItsOwnError) {
       {"header length leaves out the terminator", [](std::string& b) { setU16(b, 8, 96); }, "no terminan"},
       {"no fields", [](std::string& b) { b[32] = 0x0D; }, "no tiene campos"},
       {"field width 0", [](std::string& b) { b[32 + 16] = 0; }, "el campo 'A' tiene anchura 0"},
+      {"field type not printable", [](std::string& b) { b[64 + 11] = 0; },
+       "el campo 'B' tiene un tipo de campo no válido (0x00)"},
       {"record length 0", [](std::string& b) { setU16(b, 10, 0); }, "la longitud de registro es 0"},
       {"record length against the fields", [](std::string& b) { setU16(b, 10, 14); },
        "(14 bytes) no coincide con la suma de los campos (15 bytes)"},
