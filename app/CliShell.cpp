@@ -61,7 +61,6 @@ bool CliShell::chooseXmlFile(std::string& path) {
 }
 
 void CliShell::showMessage(const std::string& text) {
-  if (text == "Proceso finalizado") completed_ = true;
   if (text == "No existe archivo")
     err_ << text << ": " << options_.document << '\n';
   else

@@ -42,17 +42,16 @@ class CliShell : public Shell {
   void setWaitCursor() override {}
   void restoreCursor() override {}
   void disableOperationButtons() override {}
-  void closeMainWindow() override { closed_ = true; }
+  void operationCompleted() override { completed_ = true; }
+  void closeMainWindow() override {}
 
   bool completed() const { return completed_; }
-  bool closed() const { return closed_; }
 
  private:
   Options options_;
   std::ostream& out_;
   std::ostream& err_;
   bool completed_ = false;
-  bool closed_ = false;
 };
 
 }  // namespace pontix::cli

@@ -193,7 +193,7 @@ void TMForm::FormClose() {
 }
 
 void TMForm::BExportarClick() {
-  runOperation([this] { pontix::BExportarClick(state_, *this); });
+  runOperation([this] { pontix::BExportarClick(state_, *this, exportarBuilders); });
 }
 
 void TMForm::BImportarClick() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "exportar/Exportar.h"
 #include "exportar/ProgramState.h"
 #include "exportar/Shell.h"
 
@@ -42,6 +43,8 @@ class TMForm : public QWidget, public Shell {
   // Help requests: F1 asks for a context, Button1 for the contents.
   std::function<void(int context)> helpContext = [](int) {};
   std::function<void()> helpContents = [] {};
+  // The builders BExportar runs; tests put their own in.
+  ExportarBuilders exportarBuilders = pontix::exportarBuilders();
 
   // Shell
   bool chooseXmlFile(std::string& path) override;
@@ -51,6 +54,7 @@ class TMForm : public QWidget, public Shell {
   void setWaitCursor() override;
   void restoreCursor() override;
   void disableOperationButtons() override;
+  void operationCompleted() override {}
   void closeMainWindow() override { close(); }
 
  signals:

@@ -151,7 +151,7 @@ int exportar(int argc, char** argv) {
   std::unique_ptr<pontix::ProgramState> state = makeState(args);
   pontix::cli::CliShell shell(std::move(options), std::cout, std::cerr);
   pontix::BExportarClick(*state, shell);
-  if (shell.closed() && !shell.completed()) return kCoursesIncomplete;
+  if (state->forcedExit) return kCoursesIncomplete;
   return shell.completed() ? kDone : kFailed;
 }
 

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
+#include "app/CliShell.h"
 #include "exportar/Builders.h"
 #include "exportar/Exportar.h"
 
@@ -61,13 +63,15 @@ void BM_FirstBuilders(benchmark::State& state) {
   const std::filesystem::path file = document(kind, elements);
   const std::filesystem::path work = benchDir() / "pontix-bench-ktemp";
   std::filesystem::create_directories(work);
+  std::ostringstream discard;
+  pontix::cli::CliShell shell({}, discard, discard);
   for (auto _ : state) {
     pontix::ProgramState program(work);
     program.document = pontix::loadAdministrationDocument(file);
-    pontix::buildAsignomt(program);
-    pontix::buildProft(program);
-    pontix::buildAulat(program);
-    pontix::buildDiashorast(program);
+    pontix::buildAsignomt(program, shell);
+    pontix::buildProft(program, shell);
+    pontix::buildAulat(program, shell);
+    pontix::buildDiashorast(program, shell);
   }
   state.SetItemsProcessed(state.iterations() * elements);
   state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(file)));

@@ -6,7 +6,7 @@ namespace pontix {
 
 using dbase::FieldKind;
 
-void buildAsignomt(ProgramState& state) {
+void buildAsignomt(ProgramState& state, Shell&) {
   dbase::Table table(state.workingDirectory, "ASIGNOMT.DBF");
   createWorkingTable(table, {{"COD", FieldKind::Text, 10},
                              {"CODLARGO", FieldKind::Text, 10},

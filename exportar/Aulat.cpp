@@ -6,7 +6,7 @@ namespace pontix {
 
 using dbase::FieldKind;
 
-void buildAulat(ProgramState& state) {
+void buildAulat(ProgramState& state, Shell&) {
   dbase::Table table(state.workingDirectory, "AULAT.DBF");
   createWorkingTable(table, {{"ABREV", FieldKind::Text, 10},
                              {"NOMBRE", FieldKind::Text, 80},

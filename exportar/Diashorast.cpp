@@ -6,7 +6,7 @@ namespace pontix {
 using dbase::FieldKind;
 
 // The timetabling program fills the grid; Exportar only lays it out, empty.
-void buildDiashorast(ProgramState& state) {
+void buildDiashorast(ProgramState& state, Shell&) {
   dbase::Table table(state.workingDirectory, "DIASHORAST.DBF");
   replaceWorkingTable(table, {{"DIHO", FieldKind::Text, 10},
                               {"CODDIHO", FieldKind::Text, 10},

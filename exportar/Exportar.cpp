@@ -8,13 +8,13 @@ namespace pontix {
 
 const ExportarBuilders& exportarBuilders() {
   static const ExportarBuilders builders{
-      .subjects = [](ProgramState& state, Shell&) { buildAsignomt(state); },
-      .teacherPosts = [](ProgramState& state, Shell&) { buildProft(state); },
-      .rooms = [](ProgramState& state, Shell&) { buildAulat(state); },
-      .courses = [](ProgramState&, Shell&) { return false; },
-      .groups = [](ProgramState&, Shell&) {},
-      .subjectLines = [](ProgramState&, Shell&) {},
-      .daysAndHours = [](ProgramState& state, Shell&) { buildDiashorast(state); },
+      .subjects = buildAsignomt,
+      .teacherPosts = buildProft,
+      .rooms = buildAulat,
+      .courses = buildCursost,
+      .groups = buildGrupost,
+      .subjectLines = buildAsigt,
+      .daysAndHours = buildDiashorast,
   };
   return builders;
 }
@@ -37,6 +37,7 @@ void finishOperation(ProgramState& state, Shell& shell) {
   state.resultFlag = 1;
   shell.showMessage("Proceso finalizado");
   shell.disableOperationButtons();
+  shell.operationCompleted();
   if (state.hostDriven) shell.closeMainWindow();
 }
 
@@ -59,10 +60,12 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
   state.document = loadAdministrationDocument(state.selectedFileName);
 
   shell.setWaitCursor();
+  state.forcedExit = false;
   builders.subjects(state, shell);
   builders.teacherPosts(state, shell);
   builders.rooms(state, shell);
-  if (builders.courses(state, shell)) return;  // the main window is already closing
+  builders.courses(state, shell);
+  if (state.forcedExit) return;  // the main window is already closing
   builders.groups(state, shell);
   builders.subjectLines(state, shell);
   builders.daysAndHours(state, shell);

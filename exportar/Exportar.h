@@ -8,16 +8,16 @@
 namespace pontix {
 
 // The seven table builders of Exportar, in the order they run; each may read the tables of
-// those before it. The courses builder returns true when the user forced the exit.
+// those before it. The courses builder sets state.forcedExit when the user forced the exit.
 struct ExportarBuilders {
   using Builder = std::function<void(ProgramState&, Shell&)>;
-  Builder subjects;                                    // ASIGNOMT
-  Builder teacherPosts;                                // PROFT
-  Builder rooms;                                       // AULAT
-  std::function<bool(ProgramState&, Shell&)> courses;  // CURSOST and the assignment passes
-  Builder groups;                                      // GRUPOST and MATIB
-  Builder subjectLines;                                // ASIGT
-  Builder daysAndHours;                                // DIASHORAST
+  Builder subjects;      // ASIGNOMT
+  Builder teacherPosts;  // PROFT
+  Builder rooms;         // AULAT
+  Builder courses;       // CURSOST and the assignment passes
+  Builder groups;        // GRUPOST and MATIB
+  Builder subjectLines;  // ASIGT
+  Builder daysAndHours;  // DIASHORAST
 };
 
 const ExportarBuilders& exportarBuilders();

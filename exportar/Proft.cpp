@@ -6,7 +6,7 @@ namespace pontix {
 
 using dbase::FieldKind;
 
-void buildProft(ProgramState& state) {
+void buildProft(ProgramState& state, Shell&) {
   dbase::Table table(state.workingDirectory, "PROFT.DBF");
   createWorkingTable(table, {{"ABREV", FieldKind::Text, 10},
                              {"NOMBRE", FieldKind::Text, 80},

@@ -28,6 +28,9 @@ struct ProgramState {
   std::string selectedFileName;  // last path confirmed in the file dialog
   std::optional<xml::Document> document;
   std::uint8_t CursosIncompletos = 0;
+  // Set by the courses builder when the user forced the exit of the assignment: the running
+  // Exportar ends there, unfinished.
+  bool forcedExit = false;
 
   // The main window's table objects; the operations that read through them open and close them.
   dbase::Table wwTableNomAsg;

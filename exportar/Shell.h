@@ -29,6 +29,8 @@ class Shell {
   virtual void setWaitCursor() = 0;
   virtual void restoreCursor() = 0;
   virtual void disableOperationButtons() = 0;
+  // The operation has completed: "Proceso finalizado" was shown and the result flag is 1.
+  virtual void operationCompleted() = 0;
   // Closes the main window as its own close box does; in host-driven mode that writes the
   // result flag.
   virtual void closeMainWindow() = 0;

@@ -10,7 +10,8 @@
 namespace pontix::test {
 
 // A Shell that answers from queues and records, in order, what the operation asked for:
-// "dialog", "message:<text>", "lines?", "pass", "wait", "restore", "disable", "close".
+// "dialog", "message:<text>", "lines?", "pass", "wait", "restore", "disable", "completed",
+// "close".
 class FakeShell : public Shell {
  public:
   std::deque<std::optional<std::string>> dialogAnswers;  // nothing: cancel (also when empty)
@@ -41,6 +42,7 @@ class FakeShell : public Shell {
   void setWaitCursor() override { events.push_back("wait"); }
   void restoreCursor() override { events.push_back("restore"); }
   void disableOperationButtons() override { events.push_back("disable"); }
+  void operationCompleted() override { events.push_back("completed"); }
   void closeMainWindow() override { events.push_back("close"); }
 };
 

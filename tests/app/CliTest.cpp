@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "TestSupport.h"
 
 namespace pontix {
@@ -22,11 +24,13 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
     int exitCode;
     std::string output;  // a part of what it prints
   };
+  // Until every table can be built, a run stops with an error at the first one that cannot.
+  const std::string notYet = "La tabla CURSOST todavía no se puede generar en esta versión de Pontix\n";
   const Case cases[] = {
-      {shellQuote((dir / "centre.xml").string()) + work, 0, "Proceso finalizado"},
+      {shellQuote((dir / "centre.xml").string()) + work, 1, notYet},
       {shellQuote((dir / "centre.xml").string()) +
            " --sin-lineas --incompletos --trabajo=" + shellQuote((dir / "KTEMP").string()),
-       0, "Proceso finalizado"},
+       1, notYet},
       {shellQuote((dir / "centre.xml").string()) + " --trabajo " + shellQuote((dir / "NADA").string()), 1,
        "No existe la carpeta " + (dir / "NADA").string()},
       {shellQuote((dir / "falta.xml").string()) + work, 1,
@@ -46,6 +50,7 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
     test::CommandResult r = test::run(cli + c.arguments);
     EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << "\n" << r.output;
     EXPECT_NE(r.output.find(c.output), std::string::npos) << c.arguments << "\n" << r.output;
+    EXPECT_EQ(r.output.find("Proceso finalizado"), std::string::npos) << c.arguments << "\n" << r.output;
   }
 }
 
@@ -57,21 +62,75 @@ TEST(CommandLine, ExportarWritesTheTablesThatVolcarShows) {
   test::CommandResult r =
       test::run(std::string(PONTIX_CLI) + " exportar " + shellQuote((dir / "centre.xml").string()) +
                 " --trabajo " + shellQuote(dir.path().string()));
-  ASSERT_EQ(r.exitCode, 0) << r.output;
-  for (const char* table : {"ASIGNOMT.DBF", "PROFT.DBF", "AULAT.DBF", "DIASHORAST.DBF"})
+  ASSERT_EQ(r.exitCode, 1) << r.output;
+  for (const char* table : {"ASIGNOMT.DBF", "PROFT.DBF", "AULAT.DBF"})
     EXPECT_TRUE(std::filesystem::exists(dir / table)) << table;
+  EXPECT_FALSE(std::filesystem::exists(dir / "DIASHORAST.DBF"));
   r = test::run(std::string(PONTIX_CLI) + " volcar " + shellQuote((dir / "PROFT.DBF").string()));
   EXPECT_EQ(r.output,
             "ABREV,NOMBRE,DEPART,DNI,CODI\nPUIG,Núria Puig,Núria Puig,,P1\npuig1,Joan Puig,Joan Puig,,P2\n");
 }
 
 TEST(CommandLine, UsageOfTheOtherCommands) {
-  const std::string cli = PONTIX_CLI;
-  EXPECT_EQ(test::run(cli).exitCode, 2);
-  EXPECT_EQ(test::run(cli + " convertir").exitCode, 2);
-  EXPECT_EQ(test::run(cli + " importar --help").exitCode, 0);
-  EXPECT_EQ(test::run(cli + " importar --niveles x.csv").exitCode, 2);
-  EXPECT_EQ(test::run(cli + " importar sobra").exitCode, 2);
+  const struct {
+    const char* arguments;
+    int exitCode;
+    const char* output;  // a part of what it prints
+  } cases[] = {
+      {"", 2, "Uso: pontix-cli ORDEN"},
+      {"convertir", 2, "Orden desconocida: convertir"},
+      {"-x", 2, "Opción desconocida: -x"},
+      {"--version", 0, "pontix-cli 1.0"},
+      {"importar --help", 0, "Uso: pontix-cli importar"},
+      {"importar --niveles x.csv", 2, "Opción desconocida: --niveles"},
+      {"importar sobra", 2, "Argumento inesperado: sobra"},
+      {"importar -x", 2, "Opción desconocida: -x"},
+      {"exportar a.xml -x", 2, "Opción desconocida: -x"},
+      {"volcar -h", 0, "Uso: pontix-cli volcar"},
+      {"volcar --help", 0, "Uso: pontix-cli volcar"},
+      {"volcar", 2, "Uso: pontix-cli volcar"},
+      {"volcar -x", 2, "Opción desconocida: -x"},
+      {"volcar A.DBF B.DBF", 2, "Uso: pontix-cli volcar"},
+  };
+  for (const auto& c : cases) {
+    test::CommandResult r = test::run(std::string(PONTIX_CLI) + " " + c.arguments);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.output), std::string::npos) << c.arguments << "\n" << r.output;
+  }
+}
+
+TEST(CommandLine, UsageDescribesTheCommandsInOneColumn) {
+  std::string usage = test::run(std::string(PONTIX_CLI) + " --help").output;
+  std::set<std::size_t> columns;
+  for (std::size_t start = 0, end; start < usage.size(); start = end + 1) {
+    end = usage.find('\n', start);
+    std::string line = usage.substr(start, end - start);
+    if (!line.starts_with("  ")) continue;
+    std::size_t gap = line.find("  ", 2);  // after the command and its argument
+    columns.insert(line.find_first_not_of(' ', line[2] == ' ' ? 0 : gap));
+  }
+  EXPECT_EQ(columns.size(), 1u) << usage;
+}
+
+TEST(CommandLine, AMissingWorkingFolderIsNamedAsItMustBeMade) {
+  test::TempDir dir;
+  test::writeFile(dir / "centre.xml", "<CENTRE/>");
+  const std::string drive = " PONTIX_DRIVE_C=" + shellQuote((dir / "unidad").string()) + " ";
+  const std::string cli = std::string(PONTIX_CLI);
+  const std::string folder = (dir / "unidad" / "KTEMP").string();
+  for (const std::string& command :
+       {"exportar " + shellQuote((dir / "centre.xml").string()), std::string("importar")}) {
+    test::CommandResult r = test::run("env" + drive + cli + " " + command);
+    EXPECT_EQ(r.exitCode, 1) << command;
+    for (const std::string& part :
+         {"No existe la carpeta " + folder, "mkdir -p " + folder, std::string("PONTIX_DRIVE_C")})
+      EXPECT_NE(r.output.find(part), std::string::npos) << command << "\n" << r.output;
+  }
+  EXPECT_EQ(test::run("env" + drive + cli + " exportar --help").exitCode, 0);
+
+  test::CommandResult r = test::run(cli + " importar --trabajo " + shellQuote((dir / "NADA").string()));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.output.find("No existe la carpeta " + (dir / "NADA").string()), std::string::npos) << r.output;
 }
 
 }  // namespace

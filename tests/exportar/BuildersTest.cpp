@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FakeShell.h"
 #include "TestSupport.h"
 #include "exportar/Exportar.h"
 #include "platform/AnsiText.h"
@@ -19,6 +20,7 @@ using Column = std::vector<std::string>;
 struct Work {
   test::TempDir dir;
   ProgramState state{dir.path()};
+  test::FakeShell shell;
 
   // Loads <CENTRE>body</CENTRE> (UTF-8) as the administration document.
   void load(const std::string& body) {
@@ -83,13 +85,13 @@ struct NamingCase {
   Column abbreviations;
 };
 
-void expectAbbreviations(void (*build)(ProgramState&), const char* table, const char* container,
+void expectAbbreviations(void (*build)(ProgramState&, Shell&), const char* table, const char* container,
                          const char* element, const char* attribute, const std::vector<NamingCase>& cases) {
   for (const NamingCase& c : cases) {
     Work w;
     w.load("<" + std::string(container) + ">" + elements(element, attribute, c.names) + "</" + container +
            ">");
-    build(w.state);
+    build(w.state, w.shell);
     EXPECT_EQ(w.column(table, 0), c.abbreviations) << c.what;
   }
 }
@@ -105,7 +107,7 @@ TEST(Subjects, RecordsOfSubjectsThenActivities) {
       "' curta='LLENGUA CATALANA'/>"
       "<MATERIA codi='100003' descripcio='Sense curta'/>"
       "</MATERIES>");
-  buildAsignomt(w.state);
+  buildAsignomt(w.state, w.shell);
   EXPECT_EQ(w.layout("ASIGNOMT"),
             (std::vector<std::string>{"COD C 10", "CODLARGO C 10", "NOMBRE C 80", "CODI C 20", "HORAS C 8",
                                       "CODICURS C 20", "ESTAREA L 1"}));
@@ -146,7 +148,7 @@ TEST(TeacherPosts, RecordsOfPosts) {
       "Professor amb un nom molt llarg que no hi cap" + std::string(50, '.') + "FINAL";
   w.load("<PLACES><PLACA codi='" + std::string(50, '7') + "' descripcio='" + longName +
          "' curta='GARCIA'/><PLACA codi='P2' descripcio='Maria' curta='MARIA'/></PLACES>");
-  buildProft(w.state);
+  buildProft(w.state, w.shell);
   EXPECT_EQ(w.layout("PROFT"),
             (std::vector<std::string>{"ABREV C 10", "NOMBRE C 80", "DEPART C 40", "DNI N 11", "CODI C 40"}));
   const std::string name = longName.substr(0, 75) + "FINAL";
@@ -179,7 +181,7 @@ TEST(Rooms, RecordsOfRooms) {
   Work w;
   w.load("<AULES><AULA codi='A12' descripcio='Aula 3'/><AULA codi='" + std::string(74, 'C') +
          "' descripcio='Gimnàs'/></AULES>");
-  buildAulat(w.state);
+  buildAulat(w.state, w.shell);
   EXPECT_EQ(w.layout("AULAT"), (std::vector<std::string>{"ABREV C 10", "NOMBRE C 80", "EDIFICIO C 1",
                                                          "MAXALUM N 11", "CODI C 60"}));
   EXPECT_EQ(w.rows("AULAT"),
@@ -213,9 +215,9 @@ TEST(Abbreviations, NumberingEndsWhenAStemHasNoFreeStoredFormLeft) {
   w.load("<MATERIES>" + elements("MATERIA", "curta", repeat("MATEMATIQUES", 300)) + "</MATERIES><AULES>" +
          elements("AULA", "descripcio", repeat("LABORATORI DE FISICA", 300)) + "</AULES><PLACES>" +
          elements("PLACA", "curta", repeat("FERNANDEZG", 300)) + "</PLACES>");
-  buildAsignomt(w.state);
-  buildAulat(w.state);
-  buildProft(w.state);
+  buildAsignomt(w.state, w.shell);
+  buildAulat(w.state, w.shell);
+  buildProft(w.state, w.shell);
 
   Column subjects = w.column("ASIGNOMT", 0);
   EXPECT_EQ(std::set<std::string>(subjects.begin(), subjects.begin() + 110).size(), 110u);
@@ -245,7 +247,7 @@ TEST(DaysAndHours, AnEmptyGridReplacesWhateverWasThere) {
     old.post();
   }
   ASSERT_TRUE(std::filesystem::exists(w.dir / "DIASHORAST.MDX"));
-  buildDiashorast(w.state);
+  buildDiashorast(w.state, w.shell);
   EXPECT_EQ(w.layout("DIASHORAST"),
             (std::vector<std::string>{"DIHO C 10", "CODDIHO C 10", "DIA C 20", "TEXTODIA C 20", "HORA C 8",
                                       "HORADESDE C 8", "HORAHASTA C 8", "MINUTOS C 8"}));
@@ -256,7 +258,7 @@ TEST(DaysAndHours, AnEmptyGridReplacesWhateverWasThere) {
 TEST(Exportar, ADocumentWithoutTheSelectedPathsGivesEmptyTables) {
   Work w;
   w.load("<ALTRES/>");
-  for (auto build : {buildAsignomt, buildProft, buildAulat, buildDiashorast}) build(w.state);
+  for (auto build : {buildAsignomt, buildProft, buildAulat, buildDiashorast}) build(w.state, w.shell);
   for (const char* table : {"ASIGNOMT", "PROFT", "AULAT", "DIASHORAST"})
     EXPECT_TRUE(w.rows(table).empty()) << table;
 }
@@ -269,7 +271,7 @@ TEST(Exportar, AnotherReaderSeesTheSameRecords) {
       "<ACTIVITATS><ACTIVITAT codi='G1' descripcio='Guàrdia' curta='G'/></ACTIVITATS>"
       "<PLACES><PLACA codi='P1' descripcio='Núria Puig' curta='PUIG'/></PLACES>"
       "<AULES><AULA codi='A1' descripcio='Aula 1'/></AULES>");
-  for (auto build : {buildAsignomt, buildProft, buildAulat, buildDiashorast}) build(w.state);
+  for (auto build : {buildAsignomt, buildProft, buildAulat, buildDiashorast}) build(w.state, w.shell);
   std::string ours;
   for (const char* table : {"ASIGNOMT", "PROFT", "AULAT", "DIASHORAST"}) {
     ours += table;

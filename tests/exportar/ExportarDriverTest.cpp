@@ -40,8 +40,9 @@ struct Fixture {
                        builder("GRUPOST"),  builder("ASIGT"), builder("DIASHORAST")};
     b.courses = [this, cursost = builder("CURSOST")](ProgramState& s, Shell& sh) {
       cursost(s, sh);
-      if (forcedExit) sh.closeMainWindow();
-      return forcedExit;
+      if (!forcedExit) return;
+      s.forcedExit = true;
+      sh.closeMainWindow();
     };
     return b;
   }
@@ -72,7 +73,7 @@ TEST(ExportarDriver, CompletedRunBuildsEveryTableInOrderThenReports) {
     f.shell.dialogAnswers = {f.document()};
     f.exportar();
     Events expected =
-        concat({{"dialog", "wait"}, kAllBuilders, {"restore", "message:Proceso finalizado", "disable"}});
+        concat({{"dialog", "wait"}, kAllBuilders, {"restore", "message:Proceso finalizado", "disable", "completed"}});
     if (host) expected.push_back("close");
     EXPECT_EQ(f.shell.events, expected) << "host-driven " << host;
     EXPECT_EQ(f.state.resultFlag, 1);
@@ -122,7 +123,7 @@ TEST(ExportarDriver, CancelledDialogReusesTheNameOfAnEarlierAttempt) {
   f.shell.events.clear();
   f.exportar();
   EXPECT_EQ(f.state.resultFlag, 1);
-  EXPECT_EQ(f.shell.events.back(), "disable");
+  EXPECT_EQ(f.shell.events.back(), "completed");
 }
 
 TEST(ExportarDriver, ErrorMidwayKeepsFlagButtonsWindowAndEarlierTables) {
@@ -157,6 +158,25 @@ TEST(ExportarDriver, ForcedExitRunsNoLaterBuilderAndReportsNothing) {
                                     "build:CURSOST", "close"}));
   EXPECT_EQ(f.state.resultFlag, 0);
   EXPECT_FALSE(f.tableExists("GRUPOST"));
+}
+
+TEST(ExportarDriver, TheFirstTableThisVersionCannotBuildStopsTheRunWithAnError) {
+  Fixture f;
+  f.state.hostDriven = true;
+  for (const char* earlier : {"GRUPOST.DBF", "ASIGT.DBF", "DIASHORAST.DBF"})
+    test::writeFile(f.work / earlier, "earlier run");
+  f.shell.dialogAnswers = {f.document()};
+  try {
+    BExportarClick(f.state, f.shell);
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "La tabla CURSOST todavía no se puede generar en esta versión de Pontix");
+  }
+  EXPECT_EQ(f.shell.events, (Events{"dialog", "wait"}));
+  EXPECT_EQ(f.state.resultFlag, 0);
+  EXPECT_TRUE(f.tableExists("AULAT"));
+  for (const char* earlier : {"GRUPOST.DBF", "ASIGT.DBF", "DIASHORAST.DBF"})
+    EXPECT_EQ(test::readFile(f.work / earlier), "earlier run") << earlier;
 }
 
 TEST(ExportarDriver, UnreadableDocumentIsAnErrorBeforeAnythingIsTouched) {

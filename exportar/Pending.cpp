@@ -1,0 +1,22 @@
+// Builders this version cannot run yet. Each stops the operation with an error instead of
+// letting it report success over tables that an earlier run left behind.
+
+#include "exportar/Builders.h"
+#include "platform/Error.h"
+
+namespace pontix {
+namespace {
+
+[[noreturn]] void notYetBuilt(const std::string& what) {
+  throw Error(ErrorKind::InvalidArgument, what + " en esta versión de Pontix");
+}
+
+}  // namespace
+
+void buildCursost(ProgramState&, Shell&) { notYetBuilt("La tabla CURSOST todavía no se puede generar"); }
+void buildGrupost(ProgramState&, Shell&) {
+  notYetBuilt("Las tablas GRUPOST y MATIB todavía no se pueden generar");
+}
+void buildAsigt(ProgramState&, Shell&) { notYetBuilt("La tabla ASIGT todavía no se puede generar"); }
+
+}  // namespace pontix
