@@ -72,8 +72,9 @@ TEST(ExportarDriver, CompletedRunBuildsEveryTableInOrderThenReports) {
     f.state.hostDriven = host;
     f.shell.dialogAnswers = {f.document()};
     f.exportar();
-    Events expected =
-        concat({{"dialog", "wait"}, kAllBuilders, {"restore", "message:Proceso finalizado", "disable", "completed"}});
+    Events expected = concat({{"dialog", "wait"},
+                              kAllBuilders,
+                              {"restore", "message:Proceso finalizado", "disable", "completed"}});
     if (host) expected.push_back("close");
     EXPECT_EQ(f.shell.events, expected) << "host-driven " << host;
     EXPECT_EQ(f.state.resultFlag, 1);
