@@ -1,6 +1,7 @@
 #include "app/CliShell.h"
 
 #include <ostream>
+#include <unordered_map>
 
 #include "exportar/ProgramState.h"
 #include "platform/AnsiText.h"
@@ -29,28 +30,72 @@ std::vector<std::string> splitFields(std::string_view line) {
   }
 }
 
+// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or code points
+// past U+10FFFF.
+bool isUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    std::size_t length = byte(0) < 0x80   ? 1
+                         : byte(0) < 0xC2 ? 0
+                         : byte(0) < 0xE0 ? 2
+                         : byte(0) < 0xF0 ? 3
+                         : byte(0) < 0xF5 ? 4
+                                          : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    for (std::size_t k = 1; k < length; ++k)
+      if ((byte(k) & 0xC0) != 0x80) return false;
+    if (length == 3 && ((byte(0) == 0xE0 && byte(1) < 0xA0) || (byte(0) == 0xED && byte(1) >= 0xA0)))
+      return false;
+    if (length == 4 && ((byte(0) == 0xF0 && byte(1) < 0x90) || (byte(0) == 0xF4 && byte(1) >= 0x90)))
+      return false;
+    i += length;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<CourseLevel> readLevelsFile(const std::filesystem::path& file) {
   std::string contents = io::readWholeFile(file);
+  auto refuse = [&](const std::string& why) {
+    throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() + " " + why);
+  };
+  // Spreadsheets and editors add the mark; Notepad's "Unicode" is UTF-16, which would only
+  // give codes that match nothing.
   if (contents.starts_with("\xEF\xBB\xBF")) contents.erase(0, 3);
+  if (contents.starts_with("\xFF\xFE") || contents.starts_with("\xFE\xFF") ||
+      contents.find('\0') != std::string::npos)
+    refuse("está en UTF-16: guárdelo como texto UTF-8");
   std::vector<CourseLevel> levels;
+  struct Seen {
+    std::size_t entry;
+    int line;
+  };
+  std::unordered_map<std::string, Seen> seen;  // by code
   std::string_view rest = contents;
   bool first = true;
   for (int number = 1; !rest.empty(); ++number) {
     std::size_t end = rest.find('\n');
     std::string_view line = trimBlanks(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (!isUtf8(line))
+      refuse("no está en UTF-8 (línea " + std::to_string(number) + "): guárdelo como texto UTF-8");
     if (line.empty()) continue;
     std::vector<std::string> fields = splitFields(line);
     bool header = first && ansi::equalsIgnoreCase(fields[0], "CODI");
     first = false;
     if (header) continue;
     if (fields.size() != 3)
-      throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() +
-                                                  " tiene un error en la línea " + std::to_string(number) +
-                                                  ": se esperaba CODI;NIVEL;CURSO");
-    levels.push_back({fields[0], fields[1], fields[2]});
+      refuse("tiene un error en la línea " + std::to_string(number) + ": se esperaba CODI;NIVEL;CURSO");
+    auto [it, isNew] = seen.try_emplace(fields[0], Seen{levels.size(), number});
+    if (isNew) {
+      levels.push_back({fields[0], fields[1], fields[2]});
+      continue;
+    }
+    const CourseLevel& before = levels[it->second.entry];
+    if (before.level != fields[1] || before.course != fields[2])
+      refuse("da valores distintos al curso " + fields[0] + " en las líneas " +
+             std::to_string(it->second.line) + " y " + std::to_string(number));
   }
   return levels;
 }

@@ -17,7 +17,7 @@ TEST(LevelsFile, ReadsEitherSeparatorSkippingHeaderAndBlankLines) {
   test::TempDir dir;
   test::writeFile(dir / "n.csv",
                   "\xEF\xBB\xBF"
-                  "CODI;NIVEL;CURSO\r\n\r\n ESO1 ; ESO ; 1 \r\nBAT1,BAT,1\n  \nCICLE-Ó;CF;2");
+                  "CODI;NIVEL;CURSO\r\n\r\n ESO1 ; ESO ; 1 \r\nBAT1,BAT,1\n  \nCICLE-Ó;CF;2\nESO1;ESO;1");
   std::vector<CourseLevel> levels = readLevelsFile(dir / "n.csv");
   ASSERT_EQ(levels.size(), 3u);
   EXPECT_EQ(levels[0].code, "ESO1");
@@ -32,6 +32,41 @@ TEST(LevelsFile, ReadsEitherSeparatorSkippingHeaderAndBlankLines) {
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("línea 2"), std::string::npos) << e.what();
+  }
+}
+
+// ASCII text as UTF-16 bytes.
+std::string utf16(std::string_view ascii, bool bigEndian) {
+  std::string bytes;
+  for (char c : ascii) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+  return bytes;
+}
+
+TEST(LevelsFile, RefusesOtherEncodingsAndContradictions) {
+  const struct {
+    const char* fault;
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {"UTF-16LE", "\xFF\xFE" + utf16("ESO1;ESO;1\r\n", false), "está en UTF-16"},
+      {"UTF-16BE", "\xFE\xFF" + utf16("ESO1;ESO;1\r\n", true), "está en UTF-16"},
+      {"UTF-16 without a mark", utf16("ESO1;ESO;1\r\n", false), "está en UTF-16"},
+      {"Windows-1252", "ESO1;ESO;1\nCICLE-\xD3;CF;2\n", "no está en UTF-8 (línea 2)"},
+      {"a cut character", "ESO1;ESO;1\xC3", "no está en UTF-8 (línea 1)"},
+      {"a code twice with other values", "ESO1;ESO;1\nBAT1;BAT;1\nESO1;ESO;2\n",
+       "da valores distintos al curso ESO1 en las líneas 1 y 3"},
+  };
+  for (const auto& c : cases) {
+    test::TempDir dir;
+    test::writeFile(dir / "n.csv", c.bytes);
+    try {
+      readLevelsFile(dir / "n.csv");
+      ADD_FAILURE() << c.fault;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("El archivo de niveles " + (dir / "n.csv").string() + " ", 0), 0u)
+          << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << c.fault << ": " << e.what();
+    }
   }
 }
 
