@@ -16,6 +16,7 @@
 #include "importar/Importar.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
+#include "platform/WinPath.h"
 #include "platform/dbase/Table.h"
 
 namespace {
@@ -25,16 +26,19 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kCoursesIncomplete = 3;
 
+// Follows project() in CMakeLists.txt.
+constexpr const char* kVersion = "pontix-cli 1.0";
+
 const char* const kUsageText =
     "Uso: pontix-cli ORDEN [opciones]\n"
     "\n"
     "Órdenes:\n"
     "  exportar DOCUMENTO.xml   crea las tablas de trabajo de Horalia desde un documento de Scolaria\n"
     "  importar                 crea SolucioHorari.xml desde la solución del horario\n"
-    "  volcar TABLA.DBF   muestra la tabla como CSV en UTF-8 (una línea de nombres de campo\n"
-    "                     y una línea por registro)\n"
+    "  volcar TABLA.DBF         muestra la tabla como CSV en UTF-8 (una línea de nombres de campo\n"
+    "                           y una línea por registro)\n"
     "\n"
-    "Cada orden admite --help.\n";
+    "Cada orden admite --help; --version muestra la versión.\n";
 
 const char* const kExportarHelp =
     "Uso: pontix-cli exportar DOCUMENTO.xml [--trabajo DIR] [--niveles NIVELES.csv]\n"
@@ -104,7 +108,8 @@ Arguments parseArguments(int argc, char** argv, const std::vector<std::string_vi
       args.help = true;
       continue;
     }
-    if (optionsEnded || !arg.starts_with("--")) {
+    // A lone "-" is a name, as it is for most tools.
+    if (optionsEnded || !arg.starts_with("-") || arg == "-") {
       args.positional.emplace_back(arg);
       continue;
     }
@@ -131,9 +136,33 @@ Arguments parseArguments(int argc, char** argv, const std::vector<std::string_vi
   return args;
 }
 
+// The text as one word for the shell: quoted only when it needs to be.
+std::string shellWord(const std::string& text) {
+  if (text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+") ==
+      std::string::npos)
+    return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The working folder is checked before anything runs. The default one is named as the
+// user must create it, KTEMP in capitals as Horalia spells it, with the way to move it.
 std::unique_ptr<pontix::ProgramState> makeState(const Arguments& args) {
-  if (args.trabajo) return std::make_unique<pontix::ProgramState>(std::filesystem::path(*args.trabajo));
-  return std::make_unique<pontix::ProgramState>();
+  std::unique_ptr<pontix::ProgramState> state =
+      args.trabajo ? std::make_unique<pontix::ProgramState>(std::filesystem::path(*args.trabajo))
+                   : std::make_unique<pontix::ProgramState>();
+  std::error_code ec;
+  if (std::filesystem::is_directory(state->workingDirectory, ec)) return state;
+  if (args.trabajo)
+    throw pontix::Error(pontix::ErrorKind::NotFound,
+                        "No existe la carpeta " + state->workingDirectory.string());
+  const std::string folder = pontix::mapWindowsPath("C:\\KTEMP").string();
+  throw pontix::Error(pontix::ErrorKind::NotFound,
+                      "No existe la carpeta " + folder + " (C:\\KTEMP, la carpeta de trabajo de Horalia).\n" +
+                          "Créela con: mkdir -p " + shellWord(folder) + "\n" +
+                          "o ponga en PONTIX_DRIVE_C la carpeta que hace de unidad C:, con KTEMP dentro,\n" +
+                          "o dé otra carpeta con --trabajo DIR.");
 }
 
 int exportar(int argc, char** argv) {
@@ -170,15 +199,13 @@ int importar(int argc, char** argv) {
 }
 
 int volcar(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[2], "--help") == 0) {
+  Arguments args = parseArguments(argc, argv, {});
+  if (args.help) {
     std::cout << kVolcarHelp;
     return kDone;
   }
-  if (argc != 3) {
-    std::cerr << kVolcarHelp;
-    return kUsage;
-  }
-  std::filesystem::path path = argv[2];
+  if (args.positional.size() != 1) throw UsageError("Indique una única TABLA.DBF");
+  std::filesystem::path path = args.positional[0];
   std::filesystem::path folder = path.parent_path().empty() ? "." : path.parent_path();
   pontix::dbase::Table table(folder, path.filename().string());
   table.open(pontix::dbase::OpenMode::Shared);
@@ -219,13 +246,21 @@ int main(int argc, char** argv) {
       std::cout << kUsageText;
       return kDone;
     }
+    if (command == "--version") {
+      std::cout << kVersion << '\n';
+      return kDone;
+    }
     if (command == "exportar") return exportar(argc, argv);
     if (command == "importar") return importar(argc, argv);
     if (command == "volcar") return volcar(argc, argv);
-    std::cerr << "Orden desconocida: " << command << "\n\n" << kUsageText;
+    std::cerr << (command.starts_with("-") ? "Opción desconocida: " : "Orden desconocida: ") << command
+              << "\n\n"
+              << kUsageText;
     return kUsage;
   } catch (const UsageError& e) {
-    const char* help = command == "exportar" ? kExportarHelp : kImportarHelp;
+    const char* help = command == "exportar"   ? kExportarHelp
+                       : command == "importar" ? kImportarHelp
+                                               : kVolcarHelp;
     std::cerr << e.message << "\n\n" << help;
     return kUsage;
   } catch (const std::exception& e) {
