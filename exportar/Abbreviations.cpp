@@ -1,7 +1,5 @@
 #include "exportar/Abbreviations.h"
 
-#include <optional>
-
 #include "platform/AnsiText.h"
 #include "platform/dbase/DbfValue.h"
 
@@ -9,29 +7,43 @@ namespace pontix {
 namespace {
 
 constexpr std::size_t kWidth = 10;
-// Shortening keeps two digits, so past some number every stored form of a stem repeats one
-// met before (about 110 forms for a nine-character stem). This many taken shortened
-// candidates in a row means none is left.
-constexpr int kExhaustedAfter = 1000;
 
-// Numbers stem + n from the stem's resume point until `free` accepts one, and moves the
-// resume point past it. With `limited`, once kExhaustedAfter candidates in a row had to be
-// shortened and were taken, the stem has no free stored form left: that is remembered
-// (resume point 0) and nothing is returned, then and on every later call.
+std::uint64_t powerOfTen(std::size_t exponent) {
+  std::uint64_t value = 1;
+  while (exponent-- > 0) value *= 10;
+  return value;
+}
+
+// The last number whose candidate can still have a stored form no lower number gave. Up to 7
+// characters, a number one digit too long shortens to the stem followed by its first and last
+// digits, a number that fitted; from 8 on, a shortened candidate keeps only the number's last
+// two digits, all of which 100 to 199 have given.
+std::uint64_t lastUsefulNumber(std::size_t stemLength) {
+  return stemLength <= 7 ? powerOfTen(kWidth - stemLength) - 1 : 199;
+}
+
+std::string cutNumbered(std::string_view stem, std::uint64_t number) {
+  std::string digits = std::to_string(number);
+  return std::string(ansi::firstChars(stem, kWidth - std::min(kWidth, digits.size()))) + digits;
+}
+
+// The first free candidate of the stem, numbered and then cut, from the stem's resume point.
+// Always ends: the cut candidates of 10 digits alone outnumber any list.
 template <typename Free>
-std::optional<std::string> firstFreeNumbered(UsedAbbreviations& hints, std::string_view stem, Free free,
-                                             bool limited = true) {
-  std::uint64_t n = hints.nextNumber(stem);
-  if (n == 0) return std::nullopt;
-  for (int takenShortened = 0;; ++n) {
-    std::string candidate = ansi::withNumber(stem, n);
+std::string firstFree(StemNumbers& numbers, std::string_view stem, Free free) {
+  StemNumbers::Next& next = numbers[stem];
+  for (const std::uint64_t last = lastUsefulNumber(stem.size()); next.numbered <= last; ++next.numbered) {
+    std::string candidate = ansi::withNumber(stem, next.numbered);
     if (free(candidate)) {
-      hints.setNextNumber(stem, n + 1);
+      ++next.numbered;
       return candidate;
     }
-    if (limited && candidate.size() > kWidth && ++takenShortened == kExhaustedAfter) {
-      hints.setNextNumber(stem, 0);
-      return std::nullopt;
+  }
+  for (;; ++next.cut) {
+    std::string candidate = cutNumbered(stem, next.cut);
+    if (free(candidate)) {
+      ++next.cut;
+      return candidate;
     }
   }
 }
@@ -47,29 +59,15 @@ std::string storedAbbreviation(std::string_view value) {
   return dbase::value::storedText(shortenAbbreviation(value), kWidth);
 }
 
-std::string StoredAbbreviations::take(std::string_view first, std::string_view stem) {
-  auto free = [this](std::string_view candidate) { return !used_.contains(storedAbbreviation(candidate)); };
-  std::string value(first);
-  if (!free(first)) {
-    if (std::optional<std::string> numbered = firstFreeNumbered(used_, stem, free)) {
-      value = std::move(*numbered);
-    } else {
-      // Every form is taken: the first candidate too long for the field, as the numbering
-      // always gave it; its stored form repeats.
-      std::uint64_t n = 1;
-      while (stem.size() + std::to_string(n).size() <= kWidth) n *= 10;
-      value = ansi::withNumber(stem, n);
-    }
-  }
-  std::string abbreviation = shortenAbbreviation(value);
-  used_.add(storedAbbreviation(abbreviation));
-  return abbreviation;
+StemNumbers::Next& StemNumbers::operator[](std::string_view stem) {
+  return next_[ansi::foldCaseKeepingLength(stem)];
 }
 
-std::string CandidateAbbreviations::add(std::string candidate) {
-  stored_.add(storedAbbreviation(candidate));
-  std::string abbreviation = shortenAbbreviation(candidate);
-  candidates_.add(std::move(candidate));
+std::string StoredAbbreviations::take(std::string_view first, std::string_view stem) {
+  auto free = [this](std::string_view candidate) { return !used_.contains(storedAbbreviation(candidate)); };
+  std::string abbreviation =
+      shortenAbbreviation(free(first) ? std::string(first) : firstFree(numbers_, stem, free));
+  used_.add(storedAbbreviation(abbreviation));
   return abbreviation;
 }
 
@@ -77,14 +75,11 @@ std::string CandidateAbbreviations::take(std::string_view first, std::string_vie
   auto free = [this](std::string_view candidate) {
     return !candidates_.contains(candidate) && !stored_.contains(storedAbbreviation(candidate));
   };
-  if (free(first)) return add(std::string(first));
-  if (std::optional<std::string> numbered = firstFreeNumbered(stored_, stem, free))
-    return add(std::move(*numbered));
-  // Every stored form is taken: the first candidate the list of candidates lacks, as the
-  // numbering always gave it; its stored form repeats. The list is finite, so this ends.
-  std::optional<std::string> candidate = firstFreeNumbered(
-      candidates_, stem, [this](std::string_view c) { return !candidates_.contains(c); }, false);
-  return add(std::move(*candidate));
+  std::string candidate = free(first) ? std::string(first) : firstFree(numbers_, stem, free);
+  stored_.add(storedAbbreviation(candidate));
+  std::string abbreviation = shortenAbbreviation(candidate);
+  candidates_.add(std::move(candidate));
+  return abbreviation;
 }
 
 }  // namespace pontix

@@ -4,10 +4,19 @@
 // stored in a 10-character field: a longer one is shortened to its first 8 and last 2
 // characters, and the field gives it back without trailing blanks. That stored form is what
 // the timetabling program and Importar tell records apart by, so it is what must not repeat.
+//
+// A taken abbreviation is numbered: stem + 1, stem + 2 ..., each shortened, the first whose
+// stored form is free. Past some number every further candidate shortens to a stored form an
+// earlier number already gave (for a stem of 8 or more characters after 199; for a shorter
+// one once the number no longer fits beside it). From there on the stem is cut so that the
+// number fits the field whole: the first 10 - d characters of the stem followed by the d-digit
+// number ("MARTINE100", "MARTINE101" ... "MARTIN1000"), again the first whose stored form is
+// free. So no stored abbreviation ever repeats.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "exportar/Conventions.h"
 
@@ -18,30 +27,46 @@ std::string shortenAbbreviation(std::string_view value);
 // What a 10-character field gives back for value.
 std::string storedAbbreviation(std::string_view value);
 
+// Per stem, the next number worth trying, first of the numbering and then of the cut one.
+// Entries are only ever added to a list, so every lower number stays taken.
+class StemNumbers {
+ public:
+  struct Next {
+    std::uint64_t numbered = 1;
+    std::uint64_t cut = 1;
+  };
+  // Stems equal byte for byte ignoring letter case give candidates equal ignoring case at
+  // every length, so they share one resume point; "SS" and "ß" do not.
+  Next& operator[](std::string_view stem);
+
+ private:
+  std::unordered_map<std::string, Next> next_;
+};
+
 // Subjects and teacher posts: the list holds the stored abbreviations.
 class StoredAbbreviations {
  public:
-  // The abbreviation for `first`, or, when its stored form is taken, for the first of
-  // stem + 1, stem + 2 ... whose stored form is free; shortened, and added to the list.
+  // `first` when its stored form is free, else the numbered stem; shortened, and its stored
+  // form added to the list.
   std::string take(std::string_view first, std::string_view stem);
 
  private:
   UsedAbbreviations used_;
+  StemNumbers numbers_;
 };
 
 // Rooms and groups: the list holds the full-length candidates, and beside it a set of the
 // stored forms; a value is free when neither holds it.
 class CandidateAbbreviations {
  public:
-  // The abbreviation for `first`, or for the first free stem + n; shortened. The full-length
-  // value goes to the list, its stored form to the set.
+  // `first` when free, else the numbered stem; shortened. The full-length value goes to the
+  // list, its stored form to the set.
   std::string take(std::string_view first, std::string_view stem);
 
  private:
-  std::string add(std::string candidate);
-
-  UsedAbbreviations candidates_;  // numbers hint: free of the list alone
-  UsedAbbreviations stored_;      // numbers hint: free of both
+  UsedAbbreviations candidates_;
+  UsedAbbreviations stored_;
+  StemNumbers numbers_;
 };
 
 }  // namespace pontix

@@ -41,13 +41,4 @@ void UsedAbbreviations::add(std::string text) {
   entries_.push_back(std::move(text));
 }
 
-std::uint64_t UsedAbbreviations::nextNumber(std::string_view stem) const {
-  auto it = nextNumber_.find(ansi::foldCase(stem));
-  return it == nextNumber_.end() ? 1 : it->second;
-}
-
-void UsedAbbreviations::setNextNumber(std::string_view stem, std::uint64_t number) {
-  nextNumber_[ansi::foldCase(stem)] = number;
-}
-
 }  // namespace pontix

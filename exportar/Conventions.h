@@ -3,11 +3,9 @@
 // What every table builder of Exportar shares: how a working table is made, how an
 // element's attributes are read, and the list of used abbreviations.
 
-#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -37,24 +35,16 @@ std::vector<std::string> readAttributes(const xml::Element& element,
                                         std::initializer_list<std::string_view> names);
 
 // A builder's list of used abbreviations: kept in the order of addition, membership ignoring
-// letter case as the Windows comparison does. Entries are only ever added, so a builder may
-// remember per stem the number to try next when numbering candidates.
+// letter case as the Windows comparison does. Entries are only ever added.
 class UsedAbbreviations {
  public:
   bool contains(std::string_view text) const { return folded_.contains(ansi::foldCase(text)); }
   void add(std::string text);
   const std::vector<std::string>& entries() const { return entries_; }
 
-  // The first number worth trying after stem: every lower one gave a candidate that was
-  // taken; 0 when none is worth trying any more. 1 until told otherwise. Stems that differ
-  // only in case share it.
-  std::uint64_t nextNumber(std::string_view stem) const;
-  void setNextNumber(std::string_view stem, std::uint64_t number);
-
  private:
   std::vector<std::string> entries_;
   std::unordered_set<std::string> folded_;
-  std::unordered_map<std::string, std::uint64_t> nextNumber_;  // by folded stem
 };
 
 }  // namespace pontix

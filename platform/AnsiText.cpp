@@ -87,6 +87,18 @@ constexpr std::array<Fold, 256> makeFoldTable() {
 
 constexpr std::array<Fold, 256> kFold = makeFoldTable();
 
+// The one-byte folds, and the capitals of the two-letter ones to their small letters.
+constexpr std::array<char, 256> makeByteFoldTable() {
+  std::array<char, 256> table{};
+  for (int b = 0; b < 256; ++b) table[b] = kFold[b].length == 1 ? kFold[b].text[0] : static_cast<char>(b);
+  table[0x8C] = static_cast<char>(0x9C);
+  table[0xC6] = static_cast<char>(0xE6);
+  table[0xDE] = static_cast<char>(0xFE);
+  return table;
+}
+
+constexpr std::array<char, 256> kByteFold = makeByteFoldTable();
+
 }  // namespace
 
 std::string fromUtf8(std::string_view utf8) {
@@ -131,5 +143,11 @@ std::string foldCase(std::string_view ansi) {
 }
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) { return foldCase(a) == foldCase(b); }
+
+std::string foldCaseKeepingLength(std::string_view ansi) {
+  std::string out(ansi);
+  for (char& c : out) c = kByteFold[static_cast<unsigned char>(c)];
+  return out;
+}
 
 }  // namespace pontix::ansi

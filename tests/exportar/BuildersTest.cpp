@@ -209,31 +209,55 @@ TEST(Rooms, AbbreviationsFollowTheDescriptions) {
                       });
 }
 
-TEST(Abbreviations, NumberingEndsWhenAStemHasNoFreeStoredFormLeft) {
-  // A nine-character stem has 110 stored forms: the base, stem1-9, and the shortened 10-99, 00-09.
+TEST(Abbreviations, AStemWithoutFreeShortenedFormsGoesOnCutToFitTheNumber) {
+  // A nine-character stem has 110 stored forms of its own: the base, stem1-9, and the
+  // shortened 10-99, 00-09. From the 111th on the stem is cut so that the number fits.
   Work w;
-  w.load("<MATERIES>" + elements("MATERIA", "curta", repeat("MATEMATIQUES", 300)) + "</MATERIES><AULES>" +
-         elements("AULA", "descripcio", repeat("LABORATORI DE FISICA", 300)) + "</AULES><PLACES>" +
-         elements("PLACA", "curta", repeat("FERNANDEZG", 300)) + "</PLACES>");
+  w.load(
+      "<MATERIES>" + elements("MATERIA", "curta", repeat("MATEMATIQUES", 1200)) + "</MATERIES><AULES>" +
+      elements("AULA", "descripcio", concat({repeat("Aula de grup", 2), numbered("Aula de grup ", 1, 120)})) +
+      "</AULES><PLACES>" + elements("PLACA", "curta", repeat("FERNANDEZG", 130)) + "</PLACES>");
   buildAsignomt(w.state, w.shell);
   buildAulat(w.state, w.shell);
   buildProft(w.state, w.shell);
 
+  auto expectUnique = [](const Column& values, const char* table) {
+    std::set<std::string> folded;
+    for (const std::string& v : values) folded.insert(ansi::foldCase(ansi::fromUtf8(v)));
+    EXPECT_EQ(folded.size(), values.size()) << table;
+  };
   Column subjects = w.column("ASIGNOMT", 0);
-  EXPECT_EQ(std::set<std::string>(subjects.begin(), subjects.begin() + 110).size(), 110u);
-  EXPECT_EQ(subjects[109], "MATEMATI09");
-  EXPECT_EQ(Column(subjects.begin() + 110, subjects.end()), repeat("MATEMATI10", 190));
+  expectUnique(subjects, "ASIGNOMT");
+  EXPECT_EQ(Column(subjects.begin() + 108, subjects.begin() + 112),
+            (Column{"MATEMATI08", "MATEMATI09", "MATEMAT100", "MATEMAT101"}));
+  EXPECT_EQ(subjects[1009], "MATEMAT999");
+  EXPECT_EQ(subjects[1010], "MATEMA1000");
+  EXPECT_EQ(subjects.back(), "MATEMA1189");
 
-  // Rooms then take the first candidate of the full-length list that is free: LABORATOR110 ...
+  // "Aula de grup 1" to "120" all begin "Aula de gr", like the two before them.
   Column rooms = w.column("AULAT", 0);
-  EXPECT_EQ(std::set<std::string>(rooms.begin(), rooms.begin() + 110).size(), 110u);
-  EXPECT_EQ(Column(rooms.begin() + 110, rooms.begin() + 113),
-            (Column{"LABORATO10", "LABORATO11", "LABORATO12"}));
+  expectUnique(rooms, "AULAT");
+  EXPECT_EQ(Column(rooms.begin(), rooms.begin() + 4),
+            (Column{"Aula de gr", "Aula de g1", "Aula de g2", "Aula de g3"}));
+  EXPECT_EQ(rooms[110], "Aula de100");
+  EXPECT_EQ(rooms.back(), "Aula de111");
 
-  // A ten-character base: FERNANDE + G1-G9, 10-99, 00-09.
+  // A ten-character base: FERNANDE + G1-G9, 10-99, 00-09; then cut, FERNANDEZ1 first.
   Column posts = w.column("PROFT", 0);
-  EXPECT_EQ(std::set<std::string>(posts.begin(), posts.begin() + 110).size(), 110u);
-  EXPECT_EQ(posts[110], "FERNANDEG1");
+  expectUnique(posts, "PROFT");
+  EXPECT_EQ(Column(posts.begin() + 109, posts.begin() + 112),
+            (Column{"FERNANDE09", "FERNANDEZ1", "FERNANDEZ2"}));
+}
+
+TEST(Abbreviations, StemsEqualIgnoringCaseButNotInLengthNumberApart) {
+  // "SS" and "ß" are equal ignoring case, yet their candidates shorten differently: ABCDEFGß10
+  // is free although ABCDEFGSS10 was numbered.
+  expectAbbreviations(buildAsignomt, "ASIGNOMT", "MATERIES", "MATERIA", "curta",
+                      {{"twelve nine-character stems, then two eight-character ones",
+                        concat({repeat("ABCDEFGSS", 12), repeat("ABCDEFGß", 2)}),
+                        concat({{"ABCDEFGSS"},
+                                numbered("ABCDEFGSS", 1, 9),
+                                {"ABCDEFGS10", "ABCDEFGS11", "ABCDEFGß10", "ABCDEFGß11"}})}});
 }
 
 TEST(DaysAndHours, AnEmptyGridReplacesWhateverWasThere) {

@@ -88,7 +88,7 @@ TEST(Attributes, TrimmedConvertedAndEmptyWhenMissing) {
                                       test::ansi("\u201CA\u201D ? C ?"), "", ""}));
 }
 
-TEST(UsedAbbreviations, IgnoresCaseAsWindowsKeepsOrderAndSharesNumbersByStem) {
+TEST(UsedAbbreviations, IgnoresCaseAsWindowsAndKeepsOrder) {
   UsedAbbreviations used;
   for (std::string_view text : {"MATEMATI", "Física", "STRASSE", "co\u00ADop"}) used.add(test::ansi(text));
   used.add(test::ansi("Física"));  // the list may hold a text twice; it keeps both
@@ -102,11 +102,6 @@ TEST(UsedAbbreviations, IgnoresCaseAsWindowsKeepsOrderAndSharesNumbersByStem) {
   const Case cases[] = {{"matemati", true}, {"MATEMATI ", false}, {"FÍSICA", true}, {"FISICA", false},
                         {"straße", true},   {"coop", true},       {"co-op", false}, {"", false}};
   for (const Case& c : cases) EXPECT_EQ(used.contains(test::ansi(c.text)), c.found) << c.text;
-
-  EXPECT_EQ(used.nextNumber("MATEMATI"), 1u);
-  used.setNextNumber("Matemati", 12);
-  EXPECT_EQ(used.nextNumber("MATEMATI"), 12u);
-  EXPECT_EQ(used.nextNumber("MATEMAT"), 1u);
 }
 
 TEST(ProgramState, TableObjectsOfBothSpellingsNameOneWorkingDirectory) {

@@ -161,5 +161,19 @@ TEST(AnsiIgnoreCase, WholeTexts) {
   EXPECT_FALSE(equalsIgnoreCase("ab", "ab "));
 }
 
+TEST(AnsiIgnoreCase, ByteForByteFoldingOnlyJoinsTextsEqualIgnoringCase) {
+  int joined = 0;
+  for (int a = 0; a < 256; ++a)
+    for (int b = a + 1; b < 256; ++b) {
+      const std::string left(1, static_cast<char>(a)), right(1, static_cast<char>(b));
+      if (foldCaseKeepingLength(left) != foldCaseKeepingLength(right)) continue;
+      ++joined;
+      EXPECT_TRUE(equalsIgnoreCase(left, right)) << std::hex << a << " " << b;
+    }
+  EXPECT_EQ(joined, 26 + 30 + 4 + 1);  // A-Z, À-Þ but ×, Š Ž Ÿ Œ, the caret pair
+  EXPECT_EQ(foldCaseKeepingLength(fromUtf8("STRAßE Æ")).size(), 8u);
+  EXPECT_NE(foldCaseKeepingLength(fromUtf8("ß")), foldCaseKeepingLength("ss"));
+}
+
 }  // namespace
 }  // namespace pontix::ansi
