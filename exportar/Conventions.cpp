@@ -7,6 +7,7 @@ namespace pontix {
 
 void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes) {
+  table.requireWritable();
   io::removeUnlessInUse(table.filePath());
   io::removeUnlessInUse(table.indexPath());
   table.create(fields, indexes);

@@ -18,7 +18,8 @@ namespace pontix {
 
 // Deletes the table's .DBF, then its .MDX, where they exist (a table another program holds
 // open stays, and creating it then fails with the engine's error), then creates it afresh
-// with these fields and indexes, closed.
+// with these fields and indexes, closed. A table marked read-only is an error, before
+// anything is deleted.
 void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes = {});
 // replaceWorkingTable, then opens it shared.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 
@@ -69,11 +70,14 @@ void File::writeAt(std::uint64_t offset, std::string_view bytes) {
   std::size_t allowed = bytes.size();
   bool injected = false;
   if (g_writeBudget) {
-    if (*g_writeBudget < allowed) {
-      allowed = static_cast<std::size_t>(*g_writeBudget);
+    const std::uint64_t size = this->size();
+    const std::uint64_t inside = size > offset ? std::min<std::uint64_t>(size - offset, allowed) : 0;
+    const std::uint64_t growth = allowed - inside;
+    if (*g_writeBudget < growth) {
+      allowed = static_cast<std::size_t>(inside + *g_writeBudget);
       injected = true;
     }
-    *g_writeBudget -= allowed;
+    *g_writeBudget -= std::min<std::uint64_t>(*g_writeBudget, growth);
   }
   std::size_t done = 0;
   while (done < allowed) {
@@ -116,7 +120,7 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
   const bool exists = ::stat(target.c_str(), &existing) == 0;
   // A read-only file stays as it is, as on Windows, even for an administrator.
   if (exists && S_ISDIR(existing.st_mode)) fail("No se pudo escribir el archivo", target, EISDIR);
-  if (exists && (existing.st_mode & 0222) == 0) fail("No se pudo escribir el archivo", target, EACCES);
+  if (exists && isReadOnly(target)) fail("No se pudo escribir el archivo", target, EACCES);
   std::random_device rd;
   std::filesystem::path temp;
   File file;
@@ -149,7 +153,13 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
   }
 }
 
+bool isReadOnly(const std::filesystem::path& path) noexcept {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
 bool removeUnlessInUse(const std::filesystem::path& path) noexcept {
+  if (isReadOnly(path)) return false;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) {
     std::error_code ec;

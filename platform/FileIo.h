@@ -48,15 +48,21 @@ class File {
 // refuses a read-only one (no write permission bits) as Windows does.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view contents);
 
-// Deletes a file the way Windows does: not while another program holds it open (locked).
-// Returns whether the file is gone; never throws.
+// Whether the file exists and is marked read-only (no write permission bits), the way
+// Windows marks files it refuses to change or delete, whoever asks.
+bool isReadOnly(const std::filesystem::path& path) noexcept;
+
+// Deletes a file the way Windows does: not while another program holds it open (locked),
+// and not when it is read-only. Returns whether the file is gone; never throws.
 bool removeUnlessInUse(const std::filesystem::path& path) noexcept;
 
 // Reads a whole file; errors name the file.
 std::string readWholeFile(const std::filesystem::path& path);
 
-// Test seam: while alive, writes through File fail with "disk full" once `bytes` more bytes
-// have been written (a write crossing the limit is cut short, as on a full disk).
+// Test seam: while alive, the disk is full once `bytes` more bytes have been added to files.
+// Writes through File that would make a file longer then fail with "disk full" (a write
+// crossing the limit is cut short); rewriting bytes a file already has and truncating still
+// work, as on a real full disk.
 class ScopedWriteFailure {
  public:
   explicit ScopedWriteFailure(std::uint64_t bytes);

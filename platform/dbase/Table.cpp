@@ -1,10 +1,13 @@
 #include "platform/dbase/Table.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "platform/Error.h"
 #include "platform/WinPath.h"
@@ -121,7 +124,50 @@ void lockOrFail(const io::File& file, bool exclusive) {
               "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(errno));
 }
 
+// Writers that share a table take turns at its end: each holds this lock while it reads the
+// record count, appends and writes the new count. A byte range far past any table's data, as
+// multi-user dBase engines lock; an open-file-description lock, so that two table objects of
+// one program exclude each other too.
+class AppendLock {
+ public:
+  explicit AppendLock(const io::File& file) : file_(file) {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + seconds(5);
+    while (!change(F_WRLCK)) {
+      if (errno != EAGAIN && errno != EACCES && errno != EINTR)
+        throw Error(ErrorKind::IOError,
+                    "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(errno));
+      if (steady_clock::now() > deadline)
+        throw Error(ErrorKind::Locked, "La tabla " + file.path().string() +
+                                           " está bloqueada por otro programa que escribe en ella");
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+  }
+  ~AppendLock() { change(F_UNLCK); }
+  AppendLock(const AppendLock&) = delete;
+  AppendLock& operator=(const AppendLock&) = delete;
+
+ private:
+  bool change(short type) const {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0x7FFFFFFE;
+    range.l_len = 1;
+    return ::fcntl(file_.descriptor(), F_OFD_SETLK, &range) == 0;
+  }
+
+  const io::File& file_;
+};
+
 }  // namespace
+
+void Table::requireWritable() const {
+  for (const std::filesystem::path& path : {filePath(), indexPath()})
+    if (io::isReadOnly(path))
+      throw Error(ErrorKind::IOError, "La tabla " + filePath().string() + " es de solo lectura" +
+                                          (path == filePath() ? "" : " (su índice " + path.string() + ")"));
+}
 
 void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes) {
   const std::filesystem::path path = filePath();
@@ -130,6 +176,7 @@ void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexD
   };
   if (isOpen()) invalid("está abierta");
   requireDirectory(directory_);
+  requireWritable();
   if (fields.empty()) invalid("no tiene campos");
   if (fields.size() > format::kMaxFields) invalid("tiene más de 255 campos");
 
@@ -182,14 +229,14 @@ void Table::open(OpenMode mode) {
     throw Error(ErrorKind::NotFound, "No se encuentra la tabla " + path.string());
 
   io::File file;
-  bool readOnly = false;
+  // A file marked read-only can still be read, also by an administrator who could write it.
+  bool readOnly = io::isReadOnly(path);
   try {
-    file = io::File::open(path, io::File::Mode::ReadWrite);
+    if (!readOnly) file = io::File::open(path, io::File::Mode::ReadWrite);
   } catch (const Error&) {
-    // A read-only file can still be read.
-    file = io::File::open(path, io::File::Mode::Read);
     readOnly = true;
   }
+  if (readOnly) file = io::File::open(path, io::File::Mode::Read);
   lockOrFail(file, mode == OpenMode::Exclusive);
 
   const std::uint64_t size = file.size();
@@ -225,8 +272,12 @@ void Table::close() {
   if (!isOpen()) return;
   try {
     if (modified_) {
-      finishWrites();
-      if (layout_.productionMdx) rebuildIndex();
+      try {
+        finishWrites();
+      } catch (...) {
+        dropIndex();
+        throw;
+      }
     }
     file_.close();
   } catch (...) {
@@ -359,12 +410,66 @@ void Table::post() {
 
 void Table::flushAppends() {
   if (appended_.empty()) return;
-  const std::uint32_t added = static_cast<std::uint32_t>(appended_.size() / layout_.recordLength);
-  std::string pending = std::move(appended_);
+  AppendLock lock(file_);
+  writeAppends();
+}
+
+void Table::adoptCountOnDisk() {
+  std::string count(4, '\0');
+  if (file_.readAt(format::kOffRecordCount, count) < count.size())
+    throw Error(ErrorKind::Corruption, "La tabla " + file_.path().string() +
+                                           " está dañada: el archivo se ha acortado mientras estaba abierto");
+  const std::uint32_t onDisk = format::getU32(count, 0);
+  if (onDisk == diskRecords_) return;
+  if (onDisk < diskRecords_)
+    throw Error(ErrorKind::Corruption,
+                "La tabla " + file_.path().string() +
+                    " está dañada: otro programa le ha quitado registros mientras estaba abierta");
+  // Another writer appended: the records still in memory move past its ones.
+  if (current_ != kNoRecord && current_ >= diskRecords_) current_ += onDisk - diskRecords_;
+  diskRecords_ = onDisk;
+}
+
+void Table::writeAppends() {
+  adoptCountOnDisk();
+  const std::size_t length = layout_.recordLength;
+  const std::uint64_t start = layout_.headerLength + std::uint64_t{diskRecords_} * length;
+  try {
+    file_.writeAt(start, appended_);
+  } catch (...) {
+    keepWholeRecords(start);
+    throw;
+  }
+  diskRecords_ += static_cast<std::uint32_t>(appended_.size() / length);
   appended_.clear();
-  file_.writeAt(layout_.headerLength + std::uint64_t{diskRecords_} * layout_.recordLength, pending);
-  diskRecords_ += added;
+  file_.writeAt(layout_.headerLength + std::uint64_t{diskRecords_} * length,
+                std::string_view(&format::kEndOfFile, 1));
   writeHeaderCount();
+}
+
+// After a write that stopped part way: the records that reached the disk whole are counted
+// and the rest stays in memory for another try; the partial one is cut off, and the end mark
+// goes where it fits. A failure here leaves the count as it was, which is still true.
+void Table::keepWholeRecords(std::uint64_t start) noexcept {
+  try {
+    const std::size_t length = layout_.recordLength;
+    const std::uint64_t size = file_.size();
+    const std::size_t whole =
+        std::min<std::size_t>(appended_.size() / length, size > start ? (size - start) / length : 0);
+    const std::uint64_t end = start + std::uint64_t{whole} * length;
+    if (size > end + 1) file_.truncate(end + 1);
+    const std::uint32_t before = diskRecords_;
+    diskRecords_ += static_cast<std::uint32_t>(whole);
+    try {
+      writeHeaderCount();
+    } catch (...) {
+      diskRecords_ = before;
+      throw;
+    }
+    appended_.erase(0, whole * length);
+    file_.writeAt(end, std::string_view(&format::kEndOfFile, 1));
+  } catch (...) {
+  }
 }
 
 void Table::writeHeaderCount() {
@@ -373,11 +478,30 @@ void Table::writeHeaderCount() {
 }
 
 void Table::finishWrites() {
-  flushAppends();
+  AppendLock lock(file_);
+  if (appended_.empty())
+    adoptCountOnDisk();
+  else
+    writeAppends();
+  // Under the lock every writer's records are counted: what lies past them is left over.
   const std::uint64_t end = layout_.headerLength + std::uint64_t{diskRecords_} * layout_.recordLength;
   file_.writeAt(end, std::string_view(&format::kEndOfFile, 1));
   if (file_.size() > end + 1) file_.truncate(end + 1);
   writeHeaderCount();
+  if (layout_.productionMdx) rebuildIndex();
+}
+
+// An index that may disagree with its table is worse than none: the table is kept without one.
+void Table::dropIndex() noexcept {
+  if (!layout_.productionMdx) return;
+  try {
+    std::error_code ec;
+    std::filesystem::remove(indexPath(), ec);
+    header_[format::kOffProductionMdx] = 0;
+    file_.writeAt(format::kOffProductionMdx, std::string_view(&header_[format::kOffProductionMdx], 1));
+    layout_.productionMdx = false;
+  } catch (...) {
+  }
 }
 
 void Table::rebuildIndex() {

@@ -77,6 +77,10 @@ class Table {
   std::filesystem::path filePath() const;
   std::filesystem::path indexPath() const;
 
+  // Throws "La tabla X es de solo lectura" when the table or its index file is marked
+  // read-only; such a table is neither replaced nor deleted.
+  void requireWritable() const;
+
   // Writes an empty table with exactly these fields (and a production index with these
   // tags), replacing any table of that name. The table stays closed.
   void create(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes = {});
@@ -111,8 +115,13 @@ class Table {
   void loadRecord(std::uint32_t index);
   bool isDeleted(std::uint32_t index);
   void flushAppends();
+  // The rest need the append lock held.
+  void adoptCountOnDisk();
+  void writeAppends();
+  void keepWholeRecords(std::uint64_t start) noexcept;
   void writeHeaderCount();
   void finishWrites();
+  void dropIndex() noexcept;
   void rebuildIndex();
   std::string_view diskBytes(std::uint32_t index);
 
