@@ -64,6 +64,27 @@ TEST(WorkingTable, ATableHeldOpenElsewhereIsNeitherDeletedNorReplaced) {
   EXPECT_EQ(held.field("CODI").asText(), "A1");
 }
 
+TEST(WorkingTable, AReadOnlyTableOrIndexStopsTheBuilderBeforeAnythingIsDeleted) {
+  for (const char* marked : {"GRUPOST.DBF", "GRUPOST.MDX"}) {
+    test::TempDir work;
+    test::writeFile(work / "GRUPOST.DBF", "earlier run");
+    test::writeFile(work / "GRUPOST.MDX", "earlier index");
+    std::filesystem::permissions(work / marked, std::filesystem::perms::owner_read);
+    Table table(work.path(), "GRUPOST.DBF");
+    try {
+      createWorkingTable(table, kFields);
+      ADD_FAILURE() << marked;
+    } catch (const Error& e) {
+      EXPECT_NE(
+          std::string(e.what()).find("La tabla " + (work / "GRUPOST.DBF").string() + " es de solo lectura"),
+          std::string::npos)
+          << e.what();
+    }
+    EXPECT_EQ(test::readFile(work / "GRUPOST.DBF"), "earlier run") << marked;
+    EXPECT_EQ(test::readFile(work / "GRUPOST.MDX"), "earlier index") << marked;
+  }
+}
+
 TEST(WorkingTable, MissingWorkingDirectoryIsAnError) {
   test::TempDir root;
   Table table(root / "KTEMP", "PROFT.DBF");
