@@ -4,11 +4,15 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/FileIo.h"
+#include "platform/xml/XmlErrors.h"
 
 namespace pontix::xml {
 namespace {
@@ -52,22 +56,33 @@ std::vector<std::string_view> splitPath(std::string_view path) {
   return steps;
 }
 
-std::string trimNewline(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-  return s;
+// What the user reads when libxml2 cannot allocate: std::bad_alloc's text is English.
+[[noreturn]] void noMemory(const std::string& task) {
+  throw Error(ErrorKind::IOError, "No hay memoria suficiente para " + task);
+}
+
+std::string position(int line, int column) {
+  if (line <= 0) return "";
+  if (column <= 0) return " (línea " + std::to_string(line) + ")";
+  return " (línea " + std::to_string(line) + ", columna " + std::to_string(column) + ")";
 }
 
 }  // namespace
 
-ParseError::ParseError(const std::filesystem::path& file, std::string reason, int line, int column)
+ParseError::ParseError(const std::filesystem::path& file, std::string reason, int line, int column, int code)
     : Error(ErrorKind::Corruption, "El archivo " + file.string() +
-                                       " no es un documento XML válido: " + reason + " (línea " +
-                                       std::to_string(line) + ", columna " + std::to_string(column) + ")"),
+                                       " no es un documento XML válido: " + reason + position(line, column)),
       reason_(std::move(reason)),
-      line_(line),
-      column_(column) {}
+      line_(std::max(line, 0)),
+      column_(line > 0 ? std::max(column, 0) : 0),
+      code_(code) {}
 
 std::string Element::name() const { return qualifiedName(node_); }
+
+int Element::line() const {
+  long line = xmlGetLineNo(node_);
+  return line > 0 && line <= INT_MAX ? static_cast<int>(line) : 0;
+}
 
 std::vector<Element> Element::children(std::string_view name) const {
   std::vector<Element> result;
@@ -80,9 +95,10 @@ std::vector<Element> Element::children(std::string_view name) const {
 std::optional<std::string> Element::attribute(std::string_view name) const {
   for (xmlAttr* attr = node_->properties; attr; attr = attr->next) {
     if (!hasName(attr->name, attr->ns, name)) continue;
-    xmlChar* value = xmlNodeListGetString(node_->doc, attr->children, 1);
-    std::string text = value ? reinterpret_cast<const char*>(value) : "";
-    xmlFree(value);
+    // Entities were replaced while parsing: the value is its text nodes, nothing to expand.
+    std::string text;
+    for (const xmlNode* part = attr->children; part; part = part->next)
+      if (part->type == XML_TEXT_NODE && part->content) text += reinterpret_cast<const char*>(part->content);
     return text;
   }
   return std::nullopt;
@@ -100,7 +116,7 @@ void Element::appendChild(Element child) {
 }
 
 Document::Document() : doc_(xmlNewDoc(BAD_CAST "1.0")) {
-  if (!doc_) throw std::bad_alloc();
+  if (!doc_) noMemory("crear un documento XML");
 }
 
 Document::~Document() {
@@ -125,22 +141,170 @@ Document& Document::operator=(Document&& other) noexcept {
 
 namespace {
 
-// libxml2 goes on after the first fault and reports the last one; the first names the cause.
-struct FirstParseError {
-  bool seen = false;
-  std::string message;
+// Set during one load: the parser's context points here through _private, which libxml2 also
+// hands to the contexts it opens for an entity's content.
+struct LoadState {
+  xmlParserCtxtPtr ctxt = nullptr;
+  getEntitySAXFunc getEntity = nullptr;
+  getParameterEntitySAXFunc getParameterEntity = nullptr;
+
+  // libxml2 2.9 caps each attribute at 10 MB but not their sum, and copies an entity's
+  // content into the tree at every use: the document's own references must pay for it.
+  std::size_t budget = 0;
+  std::size_t spent = 0;
+  std::unordered_map<const xmlEntity*, std::size_t> expansion;
+
+  bool refused = false;
+  bool outOfMemory = false;
+  std::string reason;
+  int code = 0;
   int line = 0;
   int column = 0;
+
+  // libxml2 goes on after the first fault and reports the last one; the first names the cause.
+  bool seen = false;
+  bool seenFatal = false;
+
+  void refuse(std::string why, int errorCode) {
+    if (refused) return;
+    refused = true;
+    reason = std::move(why);
+    code = errorCode;
+    line = ctxt->input ? ctxt->input->line : 0;
+    column = ctxt->input ? ctxt->input->col : 0;
+    xmlStopParser(ctxt);
+  }
 };
 
-void keepFirstError(void* data, xmlErrorPtr error) {
-  auto* first = static_cast<FirstParseError*>(data);
-  if (first->seen || !error || error->level < XML_ERR_ERROR) return;
-  first->seen = true;
-  first->message = error->message ? trimNewline(error->message) : std::string();
-  first->line = error->line;
-  first->column = error->int2;
+constexpr std::size_t kEndless = SIZE_MAX;
+
+std::size_t addCapped(std::size_t a, std::size_t b) { return a > kEndless - b ? kEndless : a + b; }
+
+// The length of an internal entity's text once every entity it uses is replaced, computed once
+// per entity. Deep chains and loops count as endless; libxml2 refuses them too.
+std::size_t expandedSize(LoadState& state, xmlDocPtr doc, xmlEntityPtr ent, int depth) {
+  if (ent->etype == XML_INTERNAL_PREDEFINED_ENTITY) return 1;
+  if (depth > 40) return kEndless;
+  auto [known, fresh] = state.expansion.try_emplace(ent, kEndless);
+  if (!fresh) return known->second;
+  std::string_view text(reinterpret_cast<const char*>(ent->content ? ent->content : BAD_CAST ""),
+                        ent->content ? static_cast<std::size_t>(ent->length) : 0);
+  std::size_t size = text.size();
+  for (std::size_t amp = text.find('&'); amp != std::string_view::npos; amp = text.find('&', amp + 1)) {
+    std::size_t semicolon = text.find(';', amp);
+    if (semicolon == std::string_view::npos || text.substr(amp + 1, 1) == "#") continue;
+    std::string name(text.substr(amp + 1, semicolon - amp - 1));
+    xmlEntityPtr inner = xmlGetDocEntity(doc, xmlText(name));
+    if (inner && inner->etype == XML_INTERNAL_GENERAL_ENTITY)
+      size = addCapped(size, expandedSize(state, doc, inner, depth + 1));
+  }
+  state.expansion[ent] = size;
+  return size;
 }
+
+xmlEntityPtr guardedEntity(void* data, const xmlChar* name) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(data);
+  auto* state = static_cast<LoadState*>(ctxt->_private);
+  if (state->refused) return nullptr;
+  try {
+    // Looked up before libxml2 does: for an external entity it would already try to load it.
+    xmlEntityPtr ent = ctxt->myDoc ? xmlGetDocEntity(ctxt->myDoc, name) : nullptr;
+    if (ent && ent->etype != XML_INTERNAL_GENERAL_ENTITY && ent->etype != XML_INTERNAL_PREDEFINED_ENTITY) {
+      state->refuse("la entidad '" + std::string(reinterpret_cast<const char*>(name)) +
+                        "' es externa y no se lee: el documento no puede depender de otros archivos",
+                    XML_ERR_ENTITY_IS_EXTERNAL);
+      return nullptr;
+    }
+    // Uses nested in an entity's text are already in the expansion of the use that reached them.
+    if (ent && ctxt->depth == 0) {
+      state->spent = addCapped(state->spent, expandedSize(*state, ctxt->myDoc, ent, 0));
+      if (state->spent > state->budget) {
+        state->refuse("las entidades del documento se expanden demasiado", XML_ERR_ENTITY_LOOP);
+        return nullptr;
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    state->outOfMemory = true;
+    state->refuse("", XML_ERR_NO_MEMORY);
+    return nullptr;
+  }
+  return state->getEntity(data, name);
+}
+
+xmlEntityPtr guardedParameterEntity(void* data, const xmlChar* name) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(data);
+  auto* state = static_cast<LoadState*>(ctxt->_private);
+  if (state->refused) return nullptr;
+  xmlEntityPtr ent = state->getParameterEntity(data, name);
+  if (!ent) return nullptr;
+  try {
+    if (ent->etype != XML_INTERNAL_PARAMETER_ENTITY) {
+      state->refuse("la entidad '%" + std::string(reinterpret_cast<const char*>(name)) +
+                        ";' es externa y no se lee: el documento no puede depender de otros archivos",
+                    XML_ERR_ENTITY_IS_EXTERNAL);
+      return nullptr;
+    }
+  } catch (const std::bad_alloc&) {
+    state->outOfMemory = true;
+    state->refuse("", XML_ERR_NO_MEMORY);
+    return nullptr;
+  }
+  state->spent = addCapped(state->spent, static_cast<std::size_t>(ent->length));
+  return ent;
+}
+
+void keepFirstError(void* data, xmlErrorPtr error) noexcept {
+  auto* state = static_cast<LoadState*>(data);
+  if (!error || state->refused) return;
+  // Without its DTD the entity's text is unknown: taking it as empty would lose data.
+  bool fatal = error->level == XML_ERR_FATAL || error->code == XML_WAR_UNDECLARED_ENTITY;
+  bool counts = fatal || error->level == XML_ERR_ERROR;
+  try {
+    if (counts && (!state->seen || (fatal && !state->seenFatal))) {
+      state->reason = spanishReason(*error);
+      state->outOfMemory = isOutOfMemory(*error);
+      state->code = error->code;
+      state->line = error->line;
+      state->column = error->int2;
+      state->seen = true;
+      state->seenFatal = fatal;
+    } else if (state->seen && state->line == 0 && error->line > 0) {
+      // Encoding faults come without a position; where the parser stopped right after is it.
+      state->line = error->line;
+      state->column = error->int2;
+    }
+  } catch (const std::bad_alloc&) {
+    state->outOfMemory = true;
+    state->seen = state->seenFatal = true;
+  }
+}
+
+void ignoreMessage(void*, const char*, ...) {}
+
+// libxml2's error handlers are per thread; the caller's come back whatever happens.
+class QuietLibxml {
+ public:
+  explicit QuietLibxml(LoadState* state)
+      : structured_(xmlStructuredError),
+        structuredData_(xmlStructuredErrorContext),
+        generic_(xmlGenericError),
+        genericData_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(state, keepFirstError);
+    xmlSetGenericErrorFunc(nullptr, ignoreMessage);
+  }
+  ~QuietLibxml() {
+    xmlSetStructuredErrorFunc(structuredData_, structured_);
+    xmlSetGenericErrorFunc(genericData_, generic_);
+  }
+  QuietLibxml(const QuietLibxml&) = delete;
+  QuietLibxml& operator=(const QuietLibxml&) = delete;
+
+ private:
+  xmlStructuredErrorFunc structured_;
+  void* structuredData_;
+  xmlGenericErrorFunc generic_;
+  void* genericData_;
+};
 
 }  // namespace
 
@@ -150,26 +314,34 @@ Document Document::load(const std::filesystem::path& file) {
   if (bytes.size() > static_cast<std::size_t>(INT_MAX))
     throw Error(ErrorKind::InvalidArgument, "El archivo " + file.string() + " es demasiado grande");
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
-  if (!ctxt) throw std::bad_alloc();
-  const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+  if (!ctxt) noMemory("leer el archivo " + file.string());
+  LoadState state;
+  state.ctxt = ctxt.get();
+  state.budget = std::max<std::size_t>(8u << 20, 8 * bytes.size());
+  state.getEntity = ctxt->sax->getEntity;
+  state.getParameterEntity = ctxt->sax->getParameterEntity;
+  ctxt->sax->getEntity = guardedEntity;
+  ctxt->sax->getParameterEntity = guardedParameterEntity;
+  ctxt->_private = &state;
+  // Entities are replaced during the parse, where libxml2's own limits apply as well.
+  const int options =
+      XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_BIG_LINES;
   std::string url = file.string();
-  FirstParseError first;
-  xmlSetStructuredErrorFunc(&first, keepFirstError);
-  xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(),
-                                    nullptr, options);
-  xmlSetStructuredErrorFunc(nullptr, nullptr);
-  if (!doc || !ctxt->wellFormed) {
-    if (doc) xmlFreeDoc(doc);
-    if (!first.seen) {
-      const xmlError* err = xmlCtxtGetLastError(ctxt.get());
-      first.message = err && err->message ? trimNewline(err->message) : std::string();
-      first.line = err ? err->line : 0;
-      first.column = err ? err->int2 : 0;
-    }
-    if (first.message.empty()) first.message = "documento mal formado";
-    throw ParseError(file, first.message, first.line, first.column);
+  xmlDocPtr doc;
+  {
+    QuietLibxml quiet(&state);
+    doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
+                            options);
   }
-  return Document(doc);
+  if (doc && ctxt->wellFormed && !state.refused && !state.seenFatal) return Document(doc);
+  if (doc) xmlFreeDoc(doc);
+  if (!state.seen && !state.refused) {
+    if (const xmlError* err = xmlCtxtGetLastError(ctxt.get()); err && err->code != XML_ERR_OK)
+      keepFirstError(&state, const_cast<xmlErrorPtr>(err));
+    if (!state.seen) state.reason = "el documento está mal formado";
+  }
+  if (state.outOfMemory) noMemory("leer el archivo " + file.string());
+  throw ParseError(file, state.reason, state.line, state.column, state.code);
 }
 
 std::optional<Element> Document::root() const {
@@ -202,7 +374,7 @@ std::optional<Element> Document::selectSingle(std::string_view absolutePath) con
 
 Element Document::createElement(std::string_view name) {
   xmlNode* node = xmlNewDocNode(doc_, nullptr, xmlText(std::string(name)), nullptr);
-  if (!node) throw std::bad_alloc();
+  if (!node) noMemory("crear el elemento '" + std::string(name) + "'");
   created_.push_back(node);
   return Element(node);
 }
@@ -219,7 +391,7 @@ void Document::save(const std::filesystem::path& file) const {
   xmlChar* mem = nullptr;
   int size = 0;
   xmlDocDumpFormatMemoryEnc(doc_, &mem, &size, "UTF-8", 1);
-  if (!mem) throw std::bad_alloc();
+  if (!mem) noMemory("guardar el archivo " + file.string());
   std::string text(reinterpret_cast<const char*>(mem), static_cast<std::size_t>(size));
   xmlFree(mem);
   io::writeFileAtomically(file, text);

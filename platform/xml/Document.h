@@ -14,19 +14,24 @@ struct _xmlNode;
 
 namespace pontix::xml {
 
-// A file that is not well-formed XML. what() reads "El archivo X no es un documento XML
-// válido: <reason> (línea L, columna C)".
+// A file that is not well-formed XML, or that Pontix refuses to read. what() reads "El archivo X
+// no es un documento XML válido: <reason> (línea L, columna C)"; the position is left out when
+// unknown (line 0), the column alone when only it is unknown.
 class ParseError : public Error {
  public:
-  ParseError(const std::filesystem::path& file, std::string reason, int line, int column);
+  ParseError(const std::filesystem::path& file, std::string reason, int line, int column, int code = 0);
+  // A Spanish sentence.
   const std::string& reason() const { return reason_; }
   int line() const { return line_; }
   int column() const { return column_; }
+  // libxml2's error code (xmlParserErrors); Pontix's own refusals use the closest one.
+  int code() const { return code_; }
 
  private:
   std::string reason_;
   int line_;
   int column_;
+  int code_;
 };
 
 // An element of a Document; a handle that is valid while its document lives.
@@ -34,6 +39,8 @@ class ParseError : public Error {
 class Element {
  public:
   std::string name() const;
+  // The line of its start tag in the loaded file; 0 for an element made in memory.
+  int line() const;
   // Child elements with this name, in document order.
   std::vector<Element> children(std::string_view name) const;
   // The attribute with exactly this name; nothing when the element lacks it.
@@ -52,7 +59,7 @@ class Element {
 };
 
 // An XML document over libxml2. Loading never touches the network, loads no DTD and no
-// external entity, and keeps libxml2's entity-expansion limits.
+// external entity, and refuses a document whose entities expand far beyond its own size.
 class Document {
  public:
   Document();  // empty
@@ -61,7 +68,8 @@ class Document {
   Document& operator=(Document&&) noexcept;
 
   // Parses a file in the encoding it declares (UTF-8, UTF-16 with BOM, ISO-8859-1,
-  // Windows-1252 ...). Throws ParseError when it is not well-formed, Error when unreadable.
+  // Windows-1252 ...). Entities are replaced by their text. Throws ParseError when it is not
+  // well-formed or uses an external entity, Error when unreadable or memory runs out.
   static Document load(const std::filesystem::path& file);
 
   std::optional<Element> root() const;
