@@ -45,9 +45,11 @@ xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
   xml::Document document = xml::Document::load(file);
   std::optional<xml::Element> root = document.root();
   if (!root || root->name() != "CENTRE")
-    throw Error(
-        ErrorKind::InvalidArgument,
-        "El archivo " + file.string() + " no contiene un documento de Scolaria (falta el elemento CENTRE)");
+    throw Error(ErrorKind::InvalidArgument,
+                "El archivo " + file.string() +
+                    " no contiene un documento de Scolaria: el elemento raíz es " +
+                    (root ? root->name() + " (línea " + std::to_string(root->line()) + ")" : "ninguno") +
+                    "; se esperaba CENTRE");
   return document;
 }
 

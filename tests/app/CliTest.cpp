@@ -36,7 +36,7 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
       {shellQuote((dir / "falta.xml").string()) + work, 1,
        "No existe archivo: " + (dir / "falta.xml").string()},
       {shellQuote((dir / "roto.xml").string()) + work, 1,
-       "no es un documento XML válido: Opening and ending tag"},
+       "no es un documento XML válido: la etiqueta de cierre </CENTRE> no corresponde a <CURSOS>"},
       {shellQuote((dir / "centre.xml").string()) + work + " --niveles " +
            shellQuote((dir / "niveles.csv").string()),
        1, "línea 2"},

@@ -186,10 +186,13 @@ TEST(ExportarDriver, UnreadableDocumentIsAnErrorBeforeAnythingIsTouched) {
     std::string message;  // after "El archivo <path> "
   };
   const Case cases[] = {
-      {"<CENTRE><MATERIES></CENTRE>", "no es un documento XML válido: Opening and ending tag mismatch"},
+      {"<CENTRE><MATERIES></CENTRE>",
+       "no es un documento XML válido: la etiqueta de cierre </CENTRE> no corresponde a <MATERIES>"},
       {"", "no es un documento XML válido"},
-      {"<HORARI><SESSIONS/></HORARI>", "no contiene un documento de Scolaria (falta el elemento CENTRE)"},
-      {"<centre/>", "no contiene un documento de Scolaria (falta el elemento CENTRE)"},
+      {"<?xml version='1.0'?>\n<HORARI><SESSIONS/></HORARI>",
+       "no contiene un documento de Scolaria: el elemento raíz es HORARI (línea 2); se esperaba CENTRE"},
+      {"<centre/>",
+       "no contiene un documento de Scolaria: el elemento raíz es centre (línea 1); se esperaba CENTRE"},
   };
   for (const Case& c : cases) {
     Fixture f;
