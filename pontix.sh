@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(
   cmake make g++ pkg-config
-  qt6-base-dev libxml2-dev
+  qt6-base-dev qt6-translations-l10n libxml2-dev
   googletest libgtest-dev libbenchmark-dev
   python3-dbfread python3-dbf libdbd-xbase-perl
   libxcb1-dev xvfb xauth x11-utils xdotool fonts-dejavu-core
@@ -22,9 +22,17 @@ install_missing() {
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   ((${#missing[@]})) || return 0
-  echo "Instalando: ${missing[*]}"
   local sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "Faltan paquetes de Debian y no se pueden instalar: no es usted root y no hay sudo." >&2
+      echo "Instálelos como root con:" >&2
+      echo "  apt-get install --no-install-recommends ${missing[*]}" >&2
+      exit 1
+    fi
+    sudo=(sudo)
+  fi
+  echo "Instalando: ${missing[*]}"
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
 }
