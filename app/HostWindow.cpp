@@ -10,6 +10,7 @@
 #include <QWindow>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace pontix {
 namespace {
@@ -36,8 +37,8 @@ bool windowExists(xcb_connection_t* connection, std::uint32_t window) {
 // poll covers an event that never comes.
 class HostWatcher : public QObject, public QAbstractNativeEventFilter {
  public:
-  HostWatcher(QWidget* window, xcb_connection_t* connection, std::uint32_t host)
-      : QObject(window), window_(window), connection_(connection), host_(host) {
+  HostWatcher(QWidget* window, xcb_connection_t* connection, std::uint32_t host, std::function<void()> gone)
+      : QObject(window), window_(window), connection_(connection), host_(host), onGone_(std::move(gone)) {
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection_, host_, XCB_CW_EVENT_MASK, &mask);
     xcb_flush(connection_);
@@ -74,6 +75,7 @@ class HostWatcher : public QObject, public QAbstractNativeEventFilter {
   void hostGone() {
     if (gone_) return;
     gone_ = true;
+    if (onGone_) onGone_();
     // quit() does nothing while a window has a foreign parent.
     QCoreApplication::exit(0);
   }
@@ -81,12 +83,13 @@ class HostWatcher : public QObject, public QAbstractNativeEventFilter {
   QWidget* window_;
   xcb_connection_t* connection_;
   std::uint32_t host_;
+  std::function<void()> onGone_;
   bool gone_ = false;
 };
 
 }  // namespace
 
-EmbedResult embedInHostWindow(QWidget* window, std::uint32_t handle) {
+EmbedResult embedInHostWindow(QWidget* window, std::uint32_t handle, std::function<void()> hostGone) {
   xcb_connection_t* connection = xcbConnection();
   if (connection && !windowExists(connection, handle)) return EmbedResult::NoSuchWindow;
 
@@ -98,13 +101,31 @@ EmbedResult embedInHostWindow(QWidget* window, std::uint32_t handle) {
 
   window->winId();
   window->windowHandle()->setParent(QWindow::fromWinId(handle));
-  auto* watcher = new HostWatcher(window, connection, handle);
+  auto* watcher = new HostWatcher(window, connection, handle, std::move(hostGone));
   xcb_generic_error_t* error = nullptr;
   std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
       xcb_get_geometry_reply(connection, xcb_get_geometry(connection, handle), &error), &std::free);
   std::free(error);
   if (geometry) watcher->followSize(geometry->width, geometry->height);
   return EmbedResult::Embedded;
+}
+
+void requestFixedDialogFrame(QWidget* window) {
+  xcb_connection_t* connection = xcbConnection();
+  if (!connection) return;
+  // Motif window-manager hints: flags, functions, decorations, input mode, status.
+  enum : std::uint32_t { kFunctions = 1, kDecorations = 2 };
+  enum : std::uint32_t { kMove = 4, kClose = 32 };
+  enum : std::uint32_t { kBorder = 2, kTitle = 8, kMenu = 16 };
+  const std::uint32_t hints[5] = {kFunctions | kDecorations, kMove | kClose, kBorder | kTitle | kMenu, 0, 0};
+  static constexpr char kName[] = "_MOTIF_WM_HINTS";
+  std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
+      xcb_intern_atom_reply(connection, xcb_intern_atom(connection, false, sizeof kName - 1, kName), nullptr),
+      &std::free);
+  if (!atom) return;
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()),
+                      atom->atom, atom->atom, 32, 5, hints);
+  xcb_flush(connection);
 }
 
 }  // namespace pontix

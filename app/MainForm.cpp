@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMessageBox>
@@ -15,6 +16,9 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
+#include <QTreeView>
+#include <QWindow>
 
 #include "app/HostWindow.h"
 #include "app/RunMode.h"
@@ -26,6 +30,10 @@ namespace pontix {
 namespace {
 
 constexpr int kHelpContext = 1;
+
+// Thrown out of the Shell when the host window has gone while one of our dialogs was open:
+// it ends the operation without running any more of it. Not an error for the user to read.
+struct HostGone {};
 
 // The font asked for when this system has it, else the platform's sans font, at that size.
 QFont pickFont(const QString& family, int pixelSize, bool bold) {
@@ -49,7 +57,8 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
   auto* button = new QPushButton(text, parent);
   button->setObjectName(name);
   button->setGeometry(geometry);
-  button->setAutoDefault(false);
+  // Enter presses the focused button, as Space does; this window has no default button.
+  button->setAutoDefault(true);
   return button;
 }
 
@@ -155,7 +164,8 @@ void TMForm::FormCreate() {
     showError(QString::fromStdString(invalidHandleText(handleText)));
     return;
   }
-  if (embedInHostWindow(this, static_cast<std::uint32_t>(*handle)) == EmbedResult::NoSuchWindow) {
+  if (embedInHostWindow(this, static_cast<std::uint32_t>(*handle), [this] { hostGone_ = true; }) ==
+      EmbedResult::NoSuchWindow) {
     showError("No existe la ventana " + arguments_[1]);
     return;
   }
@@ -166,6 +176,8 @@ void TMForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shown_) return;
   shown_ = true;
+  // Sent before the window is mapped, so the window manager reads these hints at once.
+  if (!embedded()) requestFixedDialogFrame(this);
   // Queued so that the operation runs inside the event loop, which it may have to end.
   QMetaObject::invokeMethod(this, &TMForm::FormShow, Qt::QueuedConnection);
 }
@@ -177,6 +189,17 @@ void TMForm::FormShow() {
   if (namesOperation(operation, "exportar")) BExportarClick();
 }
 
+// Minimising is not offered, but a window manager may offer it all the same; the window would
+// then be lost, having no task-bar entry.
+void TMForm::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isMinimized())
+    QTimer::singleShot(0, this, [this] {
+      setWindowState(windowState() & ~Qt::WindowMinimized);
+      activateWindow();
+    });
+}
+
 void TMForm::closeEvent(QCloseEvent* event) {
   FormClose();
   event->accept();
@@ -184,7 +207,7 @@ void TMForm::closeEvent(QCloseEvent* event) {
 }
 
 void TMForm::FormClose() {
-  if (!state_.hostDriven) return;
+  if (!state_.hostDriven || hostGone_) return;
   try {
     writeResultFlag(resultFile, state_.resultFlag);
   } catch (const std::exception& e) {
@@ -209,30 +232,66 @@ void TMForm::Button1Click() {
 void TMForm::runOperation(const std::function<void()>& operation) {
   try {
     operation();
+  } catch (const HostGone&) {
+    restoreCursor();
   } catch (const std::exception& e) {
     restoreCursor();
     showError(QString::fromStdString(e.what()));
   }
 }
 
-void TMForm::showError(const QString& text) { QMessageBox::critical(this, kApplicationTitle, text); }
+void TMForm::showError(const QString& text) {
+  QMessageBox box(QMessageBox::Critical, kApplicationTitle, text, QMessageBox::Ok, dialogParent());
+  runModal(box);
+}
+
+// Inside a host window: our window is then no top-level window.
+bool TMForm::embedded() const { return windowHandle() && windowHandle()->parent(); }
+
+// Qt takes only a top-level window as a dialog's owner (and warns about any other), so inside
+// a host window our dialogs are made without a parent and runModal gives them to the host.
+QWidget* TMForm::dialogParent() { return embedded() ? nullptr : this; }
+
+int TMForm::runModal(QDialog& dialog) {
+  if (embedded()) {
+    dialog.winId();
+    dialog.windowHandle()->setTransientParent(windowHandle()->parent());
+  }
+  return dialog.exec();
+}
+
+void TMForm::stopIfHostGone() const {
+  if (hostGone_) throw HostGone{};
+}
 
 bool TMForm::chooseXmlFile(std::string& path) {
-  QFileDialog OpenDialogXML(this, "Archivo XML", existingFolder(mapWindowsPath("c:\\ktemp\\saga")),
+  QFileDialog OpenDialogXML(dialogParent(), "Archivo XML", existingFolder(mapWindowsPath("c:\\ktemp\\saga")),
                             "*.xml (*.xml)");
   OpenDialogXML.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
   OpenDialogXML.setDefaultSuffix("xml");
   OpenDialogXML.setFileMode(QFileDialog::AnyFile);
   OpenDialogXML.setAcceptMode(QFileDialog::AcceptOpen);
-  if (OpenDialogXML.exec() != QDialog::Accepted || OpenDialogXML.selectedFiles().isEmpty()) return false;
+  // Qt gives the size, type and date columns the width of short English texts, and cuts ours;
+  // they take their contents' width, the name what is left of a wider dialog.
+  if (auto* view = OpenDialogXML.findChild<QTreeView*>("treeView")) {
+    QHeaderView* header = view->header();
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+      header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  OpenDialogXML.resize(760, OpenDialogXML.sizeHint().height());
+  const int accepted = runModal(OpenDialogXML);
+  stopIfHostGone();
+  if (accepted != QDialog::Accepted || OpenDialogXML.selectedFiles().isEmpty()) return false;
   path = QFile::encodeName(OpenDialogXML.selectedFiles().front()).toStdString();
   return true;
 }
 
 void TMForm::showMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok,
-                  this);
-  box.exec();
+                  dialogParent());
+  runModal(box);
+  stopIfHostGone();
 }
 
 bool TMForm::confirmSubjectLines() {
@@ -242,9 +301,11 @@ bool TMForm::confirmSubjectLines() {
                   "Seguramente se crearán más líneas de las necesarias, \n\r"
                   "pero podrá eliminar las que considere innecesarias. \n\r"
                   "                            ¿Crear Líneas?",
-                  QMessageBox::Ok | QMessageBox::Cancel, this);
+                  QMessageBox::Ok | QMessageBox::Cancel, dialogParent());
   box.setDefaultButton(QMessageBox::Ok);
-  return box.exec() == QMessageBox::Ok;
+  const int answer = runModal(box);
+  stopIfHostGone();
+  return answer == QMessageBox::Ok;
 }
 
 CourseAssignmentPass TMForm::runCourseAssignmentPass(ProgramState&) {

@@ -9,6 +9,7 @@
 #include "exportar/ProgramState.h"
 #include "exportar/Shell.h"
 
+class QDialog;
 class QLabel;
 class QPushButton;
 
@@ -63,6 +64,7 @@ class TMForm : public QWidget, public Shell {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -74,10 +76,16 @@ class TMForm : public QWidget, public Shell {
   void Button1Click();
   void runOperation(const std::function<void()>& operation);
   void showError(const QString& text);
+  bool embedded() const;
+  QWidget* dialogParent();
+  int runModal(QDialog& dialog);
+  void stopIfHostGone() const;
 
   QStringList arguments_;
   ProgramState state_;
   bool shown_ = false;
+  // The host window has gone: the program is ending, and nothing more may run or be written.
+  bool hostGone_ = false;
   QPushButton* BExportar_;
   QPushButton* BImportar_;
 };

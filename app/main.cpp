@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/MainForm.h"
+#include "app/QtSpanish.h"
 
 #ifdef __SANITIZE_ADDRESS__
 // The session bus library keeps a buffer for the life of the process.
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   application.setProperty("helpFile", pontix::kHelpFile);
   application.setApplicationName(pontix::kApplicationTitle);
+  pontix::loadQtSpanish(application);  // without it Qt's own dialogs stay English
   pontix::TMForm MForm(application.arguments().mid(1));
   // Closing the main window ends the program; quit() would not while it has a foreign parent.
   QObject::connect(&MForm, &pontix::TMForm::closed, &application, [] { QCoreApplication::exit(0); });

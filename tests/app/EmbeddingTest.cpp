@@ -1,10 +1,12 @@
-// Host-driven runs under a real X server: the window inside a foreign host window.
+// The window under a real X server: its frame, and host-driven runs inside a foreign host
+// window.
 
 #include <gtest/gtest.h>
 
 #include <QGuiApplication>
 #include <QProcess>
 #include <QWidget>
+#include <QWindow>
 #include <regex>
 
 #include "ModalDriver.h"
@@ -68,13 +70,15 @@ struct Program {
     env.insert("PONTIX_DRIVE_C", QString::fromStdString(drive.path().string()));
     env.insert("QT_QPA_PLATFORM", "xcb");
     process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     process.start(QString::fromStdString((dir / "pontix").string()), arguments);
     ASSERT_TRUE(process.waitForStarted());
   }
   bool finished() {
     return waitFor([&] { return process.state() == QProcess::NotRunning; });
   }
+  // What the program said on stderr: Qt's warnings, for one.
+  std::string errors() { return process.readAllStandardError().toStdString(); }
   ~Program() {
     if (process.state() != QProcess::NotRunning) {
       process.kill();
@@ -118,6 +122,21 @@ TEST(Embedding, CancelledExportarInsideTheHostWritesMinusOne) {
   EXPECT_EQ(pontix.process.exitCode(), 0);
   EXPECT_EQ(test::readFile(pontix.ini()),
             "[Horalia]\r\nIdioma=ES\r\n[Transformadores]\r\nTransformado=-1\r\n");
+  EXPECT_EQ(pontix.errors(), "");
+}
+
+// As when it goes while the window is idle: no flag of a cancelled dialog, nothing written.
+TEST(Embedding, TheHostGoingWhileTheFileDialogIsOpenEndsTheProgramWritingNothing) {
+  auto host = std::make_unique<Host>();
+  Program pontix;
+  test::writeFile(pontix.ini(), "[Horalia]\r\nIdioma=ES\r\n");
+  pontix.start({"exportar", QString::fromStdString(hex(host->id()))});
+  ASSERT_TRUE(waitFor([&] { return !windowsNamed("Archivo XML").empty(); }));
+  host.reset();
+  ASSERT_TRUE(pontix.finished());
+  EXPECT_EQ(pontix.process.exitCode(), 0);
+  EXPECT_EQ(test::readFile(pontix.ini()), "[Horalia]\r\nIdioma=ES\r\n");
+  EXPECT_EQ(pontix.errors(), "");
 }
 
 TEST(Embedding, TheProgramEndsWithItsHostWindow) {
@@ -128,6 +147,23 @@ TEST(Embedding, TheProgramEndsWithItsHostWindow) {
   host.reset();
   ASSERT_TRUE(pontix.finished());
   EXPECT_EQ(pontix.process.exitCode(), 0);
+  EXPECT_EQ(pontix.errors(), "");
+}
+
+// A fixed dialog frame with a close box only: Motif functions move and close, decorations
+// border, title and menu; no resizing, minimising or maximising.
+TEST(MainWindowFrame, AsksForAFixedDialogFrameWithACloseBoxOnly) {
+  TMForm form({});
+  form.show();
+  ASSERT_TRUE(waitFor([&] { return form.windowHandle()->isExposed(); }));
+  test::CommandResult props =
+      test::run("xprop -id 0x" + hex(form.winId()) + " _MOTIF_WM_HINTS _NET_WM_WINDOW_TYPE WM_NORMAL_HINTS");
+  EXPECT_NE(props.output.find("_MOTIF_WM_HINTS(_MOTIF_WM_HINTS) = 0x3, 0x24, 0x1a, 0x0, 0x0\n"),
+            std::string::npos)
+      << props.output;
+  EXPECT_NE(props.output.find("= _NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << props.output;
+  EXPECT_NE(props.output.find("minimum size: 632 by 266\n"), std::string::npos) << props.output;
+  EXPECT_NE(props.output.find("maximum size: 632 by 266\n"), std::string::npos) << props.output;
 }
 
 TEST(Embedding, AHandleThatNamesNoWindowIsReportedAndTheRunIsInteractive) {

@@ -3,10 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTreeView>
 
 #include "ModalDriver.h"
 #include "TestSupport.h"
@@ -125,6 +130,55 @@ TEST(MainWindow, HelpButtonAsksForTheContentsOfScolariaChm) {
   EXPECT_EQ(contexts, std::vector<int>{1});
 }
 
+TEST(MainWindow, EnterPressesTheFocusedButton) {
+  TMForm form({});
+  int contents = 0;
+  form.helpContents = [&] { ++contents; };
+  form.show();
+  auto* button = child<QPushButton>(form, "Button1");
+  button->setFocus();
+  for (auto [key, modifiers] :
+       {std::pair{Qt::Key_Return, Qt::NoModifier}, {Qt::Key_Enter, Qt::KeypadModifier}}) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers);
+    QApplication::sendEvent(button, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers);
+    QApplication::sendEvent(button, &release);
+  }
+  EXPECT_EQ(contents, 2);
+}
+
+// A window manager may offer minimising although the window asks for no such box.
+TEST(MainWindow, AMinimisedWindowComesBack) {
+  TMForm form({});
+  form.show();
+  form.setWindowState(Qt::WindowMinimized);
+  EXPECT_TRUE(test::waitFor([&] { return !form.isMinimized(); }, 2000));
+  EXPECT_TRUE(form.isVisible());
+}
+
+TEST(MainWindow, QtsOwnDialogsSpeakSpanish) {
+  Desk desk;
+  TMForm form({});
+  std::vector<std::string> texts;
+  ModalDriver driver({[&](QWidget* modal) {
+                        auto* dialog = qobject_cast<QFileDialog*>(modal);
+                        auto* buttons = dialog->findChild<QDialogButtonBox*>();
+                        texts.push_back(dialog->findChild<QLabel*>("lookInLabel")->text().toStdString());
+                        texts.push_back(buttons->button(QDialogButtonBox::Open)->text().toStdString());
+                        texts.push_back(buttons->button(QDialogButtonBox::Cancel)->text().toStdString());
+                        dialog->reject();
+                      },
+                      [&](QWidget* modal) {
+                        auto* box = qobject_cast<QMessageBox*>(modal);
+                        texts.push_back(box->button(QMessageBox::Ok)->text().toStdString());
+                        box->button(QMessageBox::Ok)->click();
+                      }});
+  std::string path;
+  form.chooseXmlFile(path);
+  form.showMessage("Proceso finalizado");
+  EXPECT_EQ(texts, (std::vector<std::string>{"Ver en:", "&Abrir", "Cancelar", "Aceptar"}));
+}
+
 TEST(MainWindow, CompletedExportarDisablesBothButtons) {
   Desk desk;
   std::filesystem::path document = desk.document("<CENTRE/>");
@@ -180,6 +234,36 @@ TEST(MainWindow, FailedOperationsLeaveBothButtonsEnabled) {
   EXPECT_TRUE(child<QPushButton>(form, "BImportar")->isEnabled());
   EXPECT_EQ(form.state().resultFlag, 0);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+// Qt sizes these columns for "128.88 GB" and cuts "11.23 KiB" and longer types and dates.
+TEST(MainWindow, FileDialogShowsSizesTypesAndDatesWhole) {
+  Desk desk;
+  desk.document(std::string(11500, ' '));
+  TMForm form({});
+  bool whole = false;
+  ModalDriver driver({[&](QWidget* modal) {
+    auto* view = modal->findChild<QTreeView*>("treeView");
+    // The width the cells and the title of a column need.
+    auto needed = [view](int column) {
+      return std::max(static_cast<QAbstractItemView*>(view)->sizeHintForColumn(column),
+                      view->header()->sectionSizeHint(column));
+    };
+    whole = test::waitFor(
+        [&] {
+          if (view->model()->rowCount(view->rootIndex()) != 1) return false;
+          for (int column = 1; column < 4; ++column)
+            if (view->columnWidth(column) < needed(column)) return false;
+          return true;
+        },
+        5000);
+    for (int column = 1; column < 4; ++column) EXPECT_GE(view->columnWidth(column), needed(column)) << column;
+    EXPECT_LE(view->header()->length(), view->viewport()->width());
+    ModalDriver::cancel()(modal);
+  }});
+  std::string path;
+  form.chooseXmlFile(path);
+  EXPECT_TRUE(whole);
 }
 
 TEST(MainWindow, FileDialogStartsInTheNearestExistingFolderOfSaga) {
