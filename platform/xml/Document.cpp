@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/FileIo.h"
+#include "platform/xml/Markup.h"
 #include "platform/xml/XmlErrors.h"
 
 namespace pontix::xml {
@@ -147,12 +149,17 @@ struct LoadState {
   xmlParserCtxtPtr ctxt = nullptr;
   getEntitySAXFunc getEntity = nullptr;
   getParameterEntitySAXFunc getParameterEntity = nullptr;
+  attributeDeclSAXFunc attributeDecl = nullptr;
 
   // libxml2 2.9 caps each attribute at 10 MB but not their sum, and copies an entity's
   // content into the tree at every use: the document's own references must pay for it.
   std::size_t budget = 0;
   std::size_t spent = 0;
   std::unordered_map<const xmlEntity*, std::size_t> expansion;
+  std::unordered_set<const xmlEntity*> scanned;  // for crowded start tags
+
+  // libxml2 2.9 copies every declared default into each start tag of its element, used or not.
+  int defaults = 0;
 
   bool refused = false;
   bool outOfMemory = false;
@@ -215,6 +222,18 @@ xmlEntityPtr guardedEntity(void* data, const xmlChar* name) {
                     XML_ERR_ENTITY_IS_EXTERNAL);
       return nullptr;
     }
+    // An entity's text is markup the look before parsing did not see.
+    if (ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && state->scanned.insert(ent).second) {
+      std::string_view text(reinterpret_cast<const char*>(ent->content ? ent->content : BAD_CAST ""),
+                            ent->content ? static_cast<std::size_t>(ent->length) : 0);
+      if (std::optional<markup::CrowdedTag> crowded = markup::crowdedStartTag(text)) {
+        state->refuse("el elemento <" + crowded->name + "> de la entidad '" +
+                          std::string(reinterpret_cast<const char*>(name)) + "' tiene más de " +
+                          std::to_string(markup::kMaxAttributes) + " atributos",
+                      XML_ERR_USER_STOP);
+        return nullptr;
+      }
+    }
     // Uses nested in an entity's text are already in the expansion of the use that reached them.
     if (ent && ctxt->depth == 0) {
       state->spent = addCapped(state->spent, expandedSize(*state, ctxt->myDoc, ent, 0));
@@ -251,6 +270,30 @@ xmlEntityPtr guardedParameterEntity(void* data, const xmlChar* name) {
   }
   state->spent = addCapped(state->spent, static_cast<std::size_t>(ent->length));
   return ent;
+}
+
+// No administration document declares defaults; a few are harmless, many make every start tag
+// slow.
+constexpr int kMaxDefaults = 20;
+
+void countedAttributeDecl(void* data, const xmlChar* element, const xmlChar* name, int type, int def,
+                          const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(data);
+  auto* state = static_cast<LoadState*>(ctxt->_private);
+  if (defaultValue && def != XML_ATTRIBUTE_IMPLIED && def != XML_ATTRIBUTE_REQUIRED &&
+      ++state->defaults > kMaxDefaults) {
+    if (tree) xmlFreeEnumeration(tree);
+    try {
+      state->refuse("el documento da valores por omisión a más de " + std::to_string(kMaxDefaults) +
+                        " atributos en su DTD",
+                    XML_ERR_USER_STOP);
+    } catch (const std::bad_alloc&) {
+      state->outOfMemory = true;
+      state->refuse("", XML_ERR_NO_MEMORY);
+    }
+    return;
+  }
+  state->attributeDecl(data, element, name, type, def, defaultValue, tree);
 }
 
 void keepFirstError(void* data, xmlErrorPtr error) noexcept {
@@ -313,6 +356,19 @@ Document Document::load(const std::filesystem::path& file) {
   std::string bytes = io::readWholeFile(file);
   if (bytes.size() > static_cast<std::size_t>(INT_MAX))
     throw Error(ErrorKind::InvalidArgument, "El archivo " + file.string() + " es demasiado grande");
+  if (std::string encoding = markup::unreadableEncoding(bytes); !encoding.empty()) {
+    if (encoding == "UTF-32" || encoding == "EBCDIC")
+      throw ParseError(file, "el documento está en " + encoding + ", que Pontix no lee: guárdelo en UTF-8", 0,
+                       0, XML_ERR_UNSUPPORTED_ENCODING);
+    throw ParseError(
+        file, "la codificación declarada '" + encoding + "' no está admitida: guarde el documento en UTF-8",
+        1, 0, XML_ERR_UNSUPPORTED_ENCODING);
+  }
+  if (std::optional<markup::CrowdedTag> crowded = markup::crowdedStartTagInDocument(bytes))
+    throw ParseError(file,
+                     "el elemento <" + crowded->name + "> tiene más de " +
+                         std::to_string(markup::kMaxAttributes) + " atributos",
+                     crowded->line, 0, XML_ERR_USER_STOP);
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
   if (!ctxt) noMemory("leer el archivo " + file.string());
   LoadState state;
@@ -322,6 +378,8 @@ Document Document::load(const std::filesystem::path& file) {
   state.getParameterEntity = ctxt->sax->getParameterEntity;
   ctxt->sax->getEntity = guardedEntity;
   ctxt->sax->getParameterEntity = guardedParameterEntity;
+  state.attributeDecl = ctxt->sax->attributeDecl;
+  ctxt->sax->attributeDecl = countedAttributeDecl;
   ctxt->_private = &state;
   // Entities are replaced during the parse, where libxml2's own limits apply as well.
   const int options =

@@ -176,6 +176,66 @@ TEST(XmlLoad, EntitiesThatExpandFarBeyondTheFileAreRefused) {
   }
 }
 
+// Shapes that keep libxml2 2.9 busy for seconds per element, or that hide markup from the look
+// that finds them, are refused; the same shapes within bounds load.
+TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
+  auto attributes = [](int n, const char* value = "x") {
+    std::string all;
+    for (int i = 0; i < n; ++i) all += " a" + std::to_string(i) + "='" + value + "'";
+    return all;
+  };
+  auto defaults = [](int n) {
+    std::string all = "<!ATTLIST A";
+    for (int i = 0; i < n; ++i) all += " a" + std::to_string(i) + " CDATA \"x\"";
+    return all + ">";
+  };
+  auto utf16le = [](std::string_view ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) out += std::string{c, '\0'};
+    return out;
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* reason;  // empty: loads
+  } cases[] = {
+      {"a thousand attributes", "<CENTRE" + attributes(1000) + "/>", ""},
+      {"one more", "<CENTRE>\n<A" + attributes(1001) + "/></CENTRE>",
+       "el elemento <A> tiene más de 1000 atributos (línea 2)"},
+      {"after a subset whose comment has a quote",
+       "<!DOCTYPE CENTRE [<!-- l'entitat -->\n<!ENTITY e '>'>]>\n<CENTRE" + attributes(1001) + "/>",
+       "el elemento <CENTRE> tiene más de 1000 atributos (línea 3)"},
+      {"in UTF-16", utf16le("<?xml version='1.0' encoding='UTF-16'?><CENTRE" + attributes(1001) + "/>"),
+       "el elemento <CENTRE> tiene más de 1000 atributos"},
+      {"inside an entity",
+       withEntities({{"e", "<A" + attributes(1001, "&#60;") + "/>"}}, "<CENTRE>&e;</CENTRE>"),
+       "el elemento <A> de la entidad 'e' tiene más de 1000 atributos"},
+      {"'=' in values, comments and CDATA",
+       "<CENTRE a='" + std::string(2000, '=') + "'><!--<A " + std::string(2000, '=') + "--><![CDATA[<A " +
+           std::string(2000, '=') + "]]></CENTRE>",
+       ""},
+      {"twenty defaults", "<!DOCTYPE CENTRE [" + defaults(20) + "]><CENTRE><A/></CENTRE>", ""},
+      {"one more default", "<!DOCTYPE CENTRE [" + defaults(21) + "]><CENTRE><A/></CENTRE>",
+       "el documento da valores por omisión a más de 20 atributos en su DTD"},
+      {"UTF-7", "<?xml version='1.0' encoding='UTF-7'?><CENTRE/>",
+       "la codificación declarada 'UTF-7' no está admitida: guarde el documento en UTF-8 (línea 1)"},
+      {"UTF-32", std::string("\x3C\0\0\0", 4) + std::string("C\0\0\0/\0\0\0>\0\0\0", 12),
+       "el documento está en UTF-32, que Pontix no lee"},
+      {"declared windows-1252", "<?xml version='1.0' encoding='Windows-1252'?><CENTRE/>", ""},
+  };
+  test::TempDir dir;
+  for (const Case& c : cases) {
+    test::writeFile(dir / "doc.xml", c.bytes);
+    try {
+      Document::load(dir / "doc.xml");
+      EXPECT_STREQ(c.reason, "") << c.name;
+    } catch (const ParseError& e) {
+      EXPECT_NE(*c.reason, '\0') << c.name << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << c.name << ": " << e.what();
+    }
+  }
+}
+
 TEST(XmlLoad, NothingOutsideTheDocumentIsRead) {
   test::TempDir dir;
   test::writeFile(dir / "secreto.txt", "SECRETO");

@@ -1,0 +1,198 @@
+#include "platform/xml/Markup.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace pontix::xml::markup {
+namespace {
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+class Scanner {
+ public:
+  explicit Scanner(std::string_view text) : text_(text) {}
+
+  std::optional<CrowdedTag> firstCrowded() {
+    while (pos_ < text_.size()) {
+      if (text_[pos_] != '<') {
+        step();
+        continue;
+      }
+      if (at("<!--")) {
+        skipPast("-->", 4);
+      } else if (at("<![CDATA[")) {
+        skipPast("]]>", 9);
+      } else if (at("<?")) {
+        skipPast("?>", 2);
+      } else if (at("<!")) {
+        skipDeclaration();
+      } else if (at("</")) {
+        skipPast(">", 2);
+      } else if (std::optional<CrowdedTag> crowded = startTag()) {
+        return crowded;
+      }
+    }
+    return std::nullopt;
+  }
+
+ private:
+  bool at(std::string_view s) const { return text_.substr(pos_, s.size()) == s; }
+
+  void step() {
+    if (text_[pos_] == '\n') ++line_;
+    ++pos_;
+  }
+
+  void skipPast(std::string_view end, std::size_t opening) {
+    for (std::size_t i = 0; i < opening; ++i) step();
+    while (pos_ < text_.size() && !at(end)) step();
+    for (std::size_t i = 0; i < end.size() && pos_ < text_.size(); ++i) step();
+  }
+
+  // <!DOCTYPE ... [ internal subset ]>, <!ENTITY ...>: quoted literals, nested declarations,
+  // comments and processing instructions.
+  void skipDeclaration() {
+    step();
+    step();
+    int depth = 0;
+    while (pos_ < text_.size()) {
+      char c = text_[pos_];
+      if (c == '"' || c == '\'') {
+        step();
+        while (pos_ < text_.size() && text_[pos_] != c) step();
+        if (pos_ < text_.size()) step();
+      } else if (at("<!--")) {
+        skipPast("-->", 4);
+      } else if (at("<?")) {
+        skipPast("?>", 2);
+      } else {
+        step();
+        if (c == '[') ++depth;
+        if (c == ']') --depth;
+        if (c == '>' && depth <= 0) return;
+      }
+    }
+  }
+
+  // Counts the attributes as the '=' outside their values: a value is only what follows '='.
+  std::optional<CrowdedTag> startTag() {
+    const int line = line_;
+    step();
+    const std::size_t nameStart = pos_;
+    while (pos_ < text_.size() && !isSpace(text_[pos_]) && text_[pos_] != '/' && text_[pos_] != '>') step();
+    std::string name;
+    for (char c : text_.substr(nameStart, std::min<std::size_t>(pos_ - nameStart, 100)))
+      name += c > ' ' && c < 0x7F ? c : '?';
+    std::size_t attributes = 0;
+    bool afterEquals = false;
+    while (pos_ < text_.size()) {
+      char c = text_[pos_];
+      step();
+      if (c == '>') break;
+      if (c == '=') {
+        afterEquals = true;
+        if (++attributes > kMaxAttributes) return CrowdedTag{name, line};
+      } else if ((c == '"' || c == '\'') && afterEquals) {
+        while (pos_ < text_.size() && text_[pos_] != c) step();
+        if (pos_ < text_.size()) step();
+        afterEquals = false;
+      } else if (!isSpace(c)) {
+        afterEquals = false;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  int line_ = 1;
+};
+
+std::string upper(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c == '_') c = '-';
+  }
+  return out;
+}
+
+// A declared encoding in which '<', '=', '>' and the quotes might not be those ASCII bytes.
+std::string refused(std::string_view name) {
+  if (name.empty()) return "";
+  const std::string n = upper(name);
+  for (std::string_view exact :
+       {"UTF-8", "UTF8", "UTF-16", "UTF16", "UTF-16LE", "UTF-16BE", "US-ASCII", "ASCII"})
+    if (n == exact) return "";
+  for (std::string_view prefix : {"ISO-8859-", "ISO8859-", "LATIN", "WINDOWS-125", "CP125"})
+    if (n.starts_with(prefix)) return "";
+  return std::string(name.substr(0, 40));
+}
+
+// The encoding named by the XML declaration at the start of the skeleton, if any.
+std::string declaredEncoding(std::string_view text) {
+  if (!text.starts_with("<?xml")) return "";
+  std::string_view declaration = text.substr(0, text.find("?>"));
+  std::size_t key = declaration.find("encoding");
+  if (key == std::string_view::npos) return "";
+  std::size_t i = key + 8;
+  while (i < declaration.size() && isSpace(declaration[i])) ++i;
+  if (i >= declaration.size() || declaration[i] != '=') return "";
+  ++i;
+  while (i < declaration.size() && isSpace(declaration[i])) ++i;
+  if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) return "";
+  std::size_t close = declaration.find(declaration[i], i + 1);
+  return std::string(declaration.substr(i + 1, close == std::string_view::npos ? 0 : close - i - 1));
+}
+
+enum class Units { Bytes, Utf16LE, Utf16BE, Utf32, Ebcdic };
+
+Units unitsOf(std::string_view bytes) {
+  using namespace std::string_view_literals;
+  for (std::string_view mark :
+       {"\x00\x00\x00\x3C"sv, "\x3C\x00\x00\x00"sv, "\x00\x00\xFE\xFF"sv, "\xFF\xFE\x00\x00"sv})
+    if (bytes.starts_with(mark)) return Units::Utf32;
+  if (bytes.starts_with("\x4C\x6F\xA7\x94"sv)) return Units::Ebcdic;
+  if (bytes.starts_with("\xFF\xFE"sv) || bytes.starts_with("\x3C\x00"sv)) return Units::Utf16LE;
+  if (bytes.starts_with("\xFE\xFF"sv) || bytes.starts_with("\x00\x3C"sv)) return Units::Utf16BE;
+  return Units::Bytes;
+}
+
+// A UTF-16 document's characters, those outside ASCII as 'x': its markup as ASCII.
+std::string asciiOfUtf16(std::string_view bytes, bool bigEndian, std::size_t maxUnits = SIZE_MAX) {
+  std::string text;
+  text.reserve(std::min(bytes.size() / 2, maxUnits));
+  for (std::size_t i = 0; i + 1 < bytes.size() && text.size() < maxUnits; i += 2) {
+    auto lo = static_cast<unsigned char>(bytes[i + (bigEndian ? 1 : 0)]);
+    auto hi = static_cast<unsigned char>(bytes[i + (bigEndian ? 0 : 1)]);
+    text += hi == 0 && lo < 0x80 ? static_cast<char>(lo) : 'x';
+  }
+  if (text.starts_with('x')) text.erase(0, 1);  // the byte-order mark
+  return text;
+}
+
+}  // namespace
+
+std::optional<CrowdedTag> crowdedStartTag(std::string_view text) { return Scanner(text).firstCrowded(); }
+
+std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes) {
+  switch (unitsOf(bytes)) {
+    case Units::Utf16LE: return crowdedStartTag(asciiOfUtf16(bytes, false));
+    case Units::Utf16BE: return crowdedStartTag(asciiOfUtf16(bytes, true));
+    default: return crowdedStartTag(bytes);
+  }
+}
+
+std::string unreadableEncoding(std::string_view bytes) {
+  switch (unitsOf(bytes)) {
+    case Units::Utf32: return "UTF-32";
+    case Units::Ebcdic: return "EBCDIC";
+    case Units::Utf16LE: return refused(declaredEncoding(asciiOfUtf16(bytes, false, 1024)));
+    case Units::Utf16BE: return refused(declaredEncoding(asciiOfUtf16(bytes, true, 1024)));
+    case Units::Bytes: break;
+  }
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  return refused(declaredEncoding(bytes.substr(0, 1024)));
+}
+
+}  // namespace pontix::xml::markup

@@ -1,0 +1,35 @@
+#pragma once
+
+// A look at a document's markup before libxml2 parses it, for what would make that parser slow
+// rather than wrong. It reads tags, comments, CDATA, processing instructions and declarations as
+// XML does, so nothing hides a start tag from it.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace pontix::xml::markup {
+
+// libxml2 2.9 checks each attribute against every earlier one of its element: a start tag with
+// tens of thousands takes seconds. No administration document comes near this.
+constexpr std::size_t kMaxAttributes = 1000;
+
+struct CrowdedTag {
+  std::string name;
+  int line;  // counted from 1 at the start of the text
+};
+
+// The first start tag of `text` with more than kMaxAttributes attributes. `text` keeps ASCII as
+// ASCII (UTF-8, ISO-8859-x, windows-125x).
+std::optional<CrowdedTag> crowdedStartTag(std::string_view text);
+
+// The first crowded start tag of a whole document, in whatever encoding it is (UTF-16 read unit
+// by unit).
+std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes);
+
+// The name of the document's encoding when it is one in which markup could hide from this look
+// (UTF-7, UTF-32, EBCDIC ...); empty for the encodings Pontix reads.
+std::string unreadableEncoding(std::string_view bytes);
+
+}  // namespace pontix::xml::markup
