@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
@@ -177,6 +178,7 @@ TEST(MainWindow, QtsOwnDialogsSpeakSpanish) {
   form.chooseXmlFile(path);
   form.showMessage("Proceso finalizado");
   EXPECT_EQ(texts, (std::vector<std::string>{"Ver en:", "&Abrir", "Cancelar", "Aceptar"}));
+  EXPECT_EQ(QLocale().toString(11.85), "11,85");  // the file dialog's sizes
 }
 
 TEST(MainWindow, CompletedExportarDisablesBothButtons) {
