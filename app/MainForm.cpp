@@ -234,6 +234,9 @@ void TMForm::runOperation(const std::function<void()>& operation) {
     operation();
   } catch (const HostGone&) {
     restoreCursor();
+  } catch (const std::bad_alloc&) {
+    restoreCursor();
+    showError("No hay memoria suficiente para terminar la operación");
   } catch (const std::exception& e) {
     restoreCursor();
     showError(QString::fromStdString(e.what()));

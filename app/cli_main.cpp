@@ -26,8 +26,7 @@ constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 constexpr int kCoursesIncomplete = 3;
 
-// Follows project() in CMakeLists.txt.
-constexpr const char* kVersion = "pontix-cli 1.0";
+constexpr const char* kVersion = "pontix-cli " PONTIX_VERSION;
 
 const char* const kUsageText =
     "Uso: pontix-cli ORDEN [opciones]\n"
@@ -263,6 +262,9 @@ int main(int argc, char** argv) {
                                                : kVolcarHelp;
     std::cerr << e.message << "\n\n" << help;
     return kUsage;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "No hay memoria suficiente para terminar la operación\n";
+    return kFailed;
   } catch (const std::exception& e) {
     std::cerr << e.what() << '\n';
     return kFailed;
