@@ -3,6 +3,7 @@
 #include <ostream>
 #include <unordered_map>
 
+#include "exportar/Cursost.h"
 #include "exportar/ProgramState.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
@@ -112,24 +113,26 @@ void CliShell::showMessage(const std::string& text) {
     err_ << text << '\n';
 }
 
+// The levels file fills CURSOST where the dialog's grid would; the pass loop is the core's.
 CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
-  dbase::Table table(state.workingDirectory, "CURSOST");
+  dbase::Table table(state.wwTableCursos.filePath().parent_path(), "CURSOST", "wwTableCursosT");
   table.open(dbase::OpenMode::Exclusive);
-  const auto codeWidth = static_cast<std::size_t>(table.field("CODI").width());
+  dbase::Field CODI = table.field("CODI"), NIVEL = table.field("NIVEL"), CURSO = table.field("CURSO");
+  // By the code as the table stores it, so that a code cut to the field's width still matches.
+  std::unordered_map<std::string, const CourseLevel*> byCode;
+  for (const CourseLevel& line : options_.levels)
+    byCode.emplace(
+        dbase::value::storedText(ansi::fromUtf8(line.code), static_cast<std::size_t>(CODI.width())), &line);
   std::vector<std::string> incomplete;
   for (table.first(); !table.eof(); table.next()) {
-    const std::string code = table.field("CODI").asText();
-    for (const CourseLevel& line : options_.levels) {
-      if (dbase::value::storedText(ansi::fromUtf8(line.code), codeWidth) != code) continue;
+    const std::string code = CODI.asText();
+    if (auto it = byCode.find(code); it != byCode.end()) {
       table.edit();
-      table.field("NIVEL").setText(ansi::fromUtf8(line.level));
-      table.field("CURSO").setText(ansi::fromUtf8(line.course));
+      NIVEL.setText(ansi::fromUtf8(it->second->level));
+      CURSO.setText(ansi::fromUtf8(it->second->course));
       table.post();
-      break;
     }
-    if (trimBlanks(table.field("NIVEL").asText()).empty() ||
-        trimBlanks(table.field("CURSO").asText()).empty())
-      incomplete.push_back(code);
+    if (missingAssignment(NIVEL.asText()) || missingAssignment(CURSO.asText())) incomplete.push_back(code);
   }
   table.close();
   if (incomplete.empty() || options_.allowIncomplete) return {};

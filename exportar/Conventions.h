@@ -26,6 +26,25 @@ void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>
 void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                         const std::vector<dbase::IndexDef>& indexes = {});
 
+// Opens one of the main window's table objects for a scope, so that an error midway leaves it
+// closed for the next operation.
+class ScopedOpen {
+ public:
+  ScopedOpen(dbase::Table& table, dbase::OpenMode mode) : table_(table) { table_.open(mode); }
+  ~ScopedOpen() {
+    try {
+      table_.close();
+    } catch (...) {
+      // Read only: nothing posted to lose.
+    }
+  }
+  ScopedOpen(const ScopedOpen&) = delete;
+  ScopedOpen& operator=(const ScopedOpen&) = delete;
+
+ private:
+  dbase::Table& table_;
+};
+
 // The elements of the loaded administration document at an absolute path.
 std::vector<xml::Element> selectElements(const ProgramState& state, std::string_view path);
 

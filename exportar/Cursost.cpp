@@ -2,20 +2,60 @@
 
 #include <algorithm>
 
-namespace pontix {
-namespace {
+#include "exportar/Builders.h"
+#include "exportar/Conventions.h"
 
-bool blank(const std::string& text) {
+namespace pontix {
+
+using dbase::FieldKind;
+
+bool missingAssignment(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
-
-}  // namespace
 
 bool coursesComplete(dbase::Table& cursos) {
   dbase::Field NIVEL = cursos.field("NIVEL"), CURSO = cursos.field("CURSO");
   for (cursos.first(); !cursos.eof(); cursos.next())
-    if (blank(NIVEL.asText()) || blank(CURSO.asText())) return false;
+    if (missingAssignment(NIVEL.asText()) || missingAssignment(CURSO.asText())) return false;
   return true;
+}
+
+void buildCursost(ProgramState& state, Shell& shell) {
+  {
+    dbase::Table table(state.workingDirectory, "CURSOST.DBF");
+    createWorkingTable(table, {{"CODI", FieldKind::Text, 20},
+                               {"DESCRIPCIO", FieldKind::Text, 100},
+                               {"NIVEL", FieldKind::Text, 5},
+                               {"CURSO", FieldKind::Text, 3}});
+    dbase::Field CODI = table.field("CODI"), DESCRIPCIO = table.field("DESCRIPCIO"),
+                 NIVEL = table.field("NIVEL"), CURSO = table.field("CURSO");
+    for (const xml::Element& curs : selectElements(state, "/CENTRE/CURSOS/CURS")) {
+      std::vector<std::string> a = readAttributes(curs, {"codi", "descripcio"});
+      table.append();
+      CODI.setText(a[0]);
+      DESCRIPCIO.setText(a[1]);
+      NIVEL.setText("");
+      CURSO.setText("");
+      table.post();
+    }
+    table.close();
+  }
+
+  // Only a person (or pontix-cli's levels file) can give levels and course numbers: pass
+  // after pass until the OK check finds none missing, the close box ends the passes, or the
+  // user forces the exit.
+  for (;;) {
+    const CourseAssignmentPass pass = shell.runCourseAssignmentPass(state);
+    if (pass.FaltaDato) {
+      state.CursosIncompletos = 1;
+      continue;
+    }
+    if (pass.Salida == "fuera") {
+      state.forcedExit = true;
+      shell.closeMainWindow();
+    }
+    return;
+  }
 }
 
 }  // namespace pontix

@@ -13,10 +13,6 @@ namespace {
 
 }  // namespace
 
-void buildCursost(ProgramState&, Shell&) { notYetBuilt("La tabla CURSOST todavía no se puede generar"); }
-void buildGrupost(ProgramState&, Shell&) {
-  notYetBuilt("Las tablas GRUPOST y MATIB todavía no se pueden generar");
-}
 void buildAsigt(ProgramState&, Shell&) { notYetBuilt("La tabla ASIGT todavía no se puede generar"); }
 
 }  // namespace pontix

@@ -25,7 +25,7 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
     std::string output;  // a part of what it prints
   };
   // Until every table can be built, a run stops with an error at the first one that cannot.
-  const std::string notYet = "La tabla CURSOST todavía no se puede generar en esta versión de Pontix\n";
+  const std::string notYet = "La tabla ASIGT todavía no se puede generar en esta versión de Pontix\n";
   const Case cases[] = {
       {shellQuote((dir / "centre.xml").string()) + work, 1, notYet},
       {shellQuote((dir / "centre.xml").string()) +
@@ -69,6 +69,37 @@ TEST(CommandLine, ExportarWritesTheTablesThatVolcarShows) {
   r = test::run(std::string(PONTIX_CLI) + " volcar " + shellQuote((dir / "PROFT.DBF").string()));
   EXPECT_EQ(r.output,
             "ABREV,NOMBRE,DEPART,DNI,CODI\nPUIG,Núria Puig,Núria Puig,,P1\npuig1,Joan Puig,Joan Puig,,P2\n");
+}
+
+TEST(CommandLine, TheLevelsFileStandsInForTheAssignmentPasses) {
+  test::TempDir dir;
+  test::writeFile(dir / "centre.xml",
+                  "<CENTRE><CURSOS><CURS codi='ESO1' descripcio='1r'><GRUP codi='G1' nom='A'/></CURS>"
+                  "<CURS codi='ESO2' descripcio='2n'><GRUP codi='G2' nom='A'/></CURS></CURSOS></CENTRE>");
+  test::writeFile(dir / "niveles.csv",
+                  "\xEF\xBB\xBF"
+                  "CODI;NIVEL;CURSO\nESO1;ESO;1\nESO2;ESO;2\n");
+  test::writeFile(dir / "mitad.csv", "ESO1;ESO;1\n");
+  const std::string exportar = std::string(PONTIX_CLI) + " exportar " +
+                               shellQuote((dir / "centre.xml").string()) + " --trabajo " +
+                               shellQuote(dir.path().string());
+  const std::string volcar =
+      std::string(PONTIX_CLI) + " volcar " + shellQuote((dir / "GRUPOST.DBF").string());
+
+  test::CommandResult r = test::run(exportar + " --niveles " + shellQuote((dir / "niveles.csv").string()));
+  EXPECT_EQ(r.exitCode, 1) << r.output;  // the subject lines come later
+  EXPECT_NE(r.output.find("ASIGT"), std::string::npos) << r.output;
+  EXPECT_NE(test::run(volcar).output.find("ESO2A,,ESO,2,A,G2,ESO2"), std::string::npos);
+
+  // A course left without level: exit 3 and its code, and no later table, unless allowed.
+  std::filesystem::remove(dir / "GRUPOST.DBF");
+  r = test::run(exportar + " --niveles " + shellQuote((dir / "mitad.csv").string()));
+  EXPECT_EQ(r.exitCode, 3) << r.output;
+  EXPECT_EQ(r.output, "Hay cursos sin nivel o sin curso (se pueden completar con --niveles):\nESO2\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "GRUPOST.DBF"));
+  r = test::run(exportar + " --incompletos --niveles " + shellQuote((dir / "mitad.csv").string()));
+  EXPECT_EQ(r.exitCode, 1) << r.output;
+  EXPECT_NE(test::run(volcar).output.find("A,,,,A,G2,ESO2,(G2) 2n - A"), std::string::npos);
 }
 
 TEST(CommandLine, UsageOfTheOtherCommands) {

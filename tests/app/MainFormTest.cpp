@@ -223,7 +223,7 @@ TEST(MainWindow, FailedOperationsLeaveBothButtonsEnabled) {
     child<QPushButton>(form, "BExportar")->click();
     EXPECT_EQ(driver.seen, (std::vector<std::string>{
                                "QFileDialog|Archivo XML|",
-                               "QMessageBox:critical|Pontix|La tabla CURSOST todavía no se puede generar "
+                               "QMessageBox:critical|Pontix|La tabla ASIGT todavía no se puede generar "
                                "en esta versión de Pontix"}));
   }
   {

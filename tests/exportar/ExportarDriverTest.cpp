@@ -2,6 +2,7 @@
 
 #include "FakeShell.h"
 #include "TestSupport.h"
+#include "exportar/Builders.h"
 #include "exportar/Conventions.h"
 #include "exportar/Exportar.h"
 #include "importar/Importar.h"
@@ -159,24 +160,40 @@ TEST(ExportarDriver, ForcedExitRunsNoLaterBuilderAndReportsNothing) {
                                     "build:CURSOST", "close"}));
   EXPECT_EQ(f.state.resultFlag, 0);
   EXPECT_FALSE(f.tableExists("GRUPOST"));
+
+  // The courses builder itself, forced out in its second pass.
+  Fixture g;
+  g.state.hostDriven = true;
+  g.shell.dialogAnswers = {
+      g.document("<CENTRE><CURSOS><CURS codi='ESO1' descripcio='1r'/></CURSOS></CENTRE>")};
+  g.shell.passes = {{.FaltaDato = true}, {.Salida = "fuera"}};
+  ExportarBuilders builders = g.builders();
+  builders.courses = buildCursost;
+  BExportarClick(g.state, g.shell, builders);
+  EXPECT_EQ(g.shell.events, (Events{"dialog", "wait", "build:ASIGNOMT", "build:PROFT", "build:AULAT", "pass",
+                                    "pass", "close"}));
+  EXPECT_EQ(g.state.resultFlag, 0);
+  EXPECT_EQ(g.state.CursosIncompletos, 1);
+  EXPECT_TRUE(g.tableExists("CURSOST"));
+  EXPECT_FALSE(g.tableExists("GRUPOST"));
 }
 
 TEST(ExportarDriver, TheFirstTableThisVersionCannotBuildStopsTheRunWithAnError) {
   Fixture f;
   f.state.hostDriven = true;
-  for (const char* earlier : {"GRUPOST.DBF", "ASIGT.DBF", "DIASHORAST.DBF"})
+  for (const char* earlier : {"ASIGT.DBF", "DIASHORAST.DBF"})
     test::writeFile(f.work / earlier, "earlier run");
   f.shell.dialogAnswers = {f.document()};
   try {
     BExportarClick(f.state, f.shell);
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "La tabla CURSOST todavía no se puede generar en esta versión de Pontix");
+    EXPECT_STREQ(e.what(), "La tabla ASIGT todavía no se puede generar en esta versión de Pontix");
   }
-  EXPECT_EQ(f.shell.events, (Events{"dialog", "wait"}));
+  EXPECT_EQ(f.shell.events, (Events{"dialog", "wait", "pass"}));
   EXPECT_EQ(f.state.resultFlag, 0);
-  EXPECT_TRUE(f.tableExists("AULAT"));
-  for (const char* earlier : {"GRUPOST.DBF", "ASIGT.DBF", "DIASHORAST.DBF"})
+  EXPECT_TRUE(f.tableExists("MATIB"));
+  for (const char* earlier : {"ASIGT.DBF", "DIASHORAST.DBF"})
     EXPECT_EQ(test::readFile(f.work / earlier), "earlier run") << earlier;
 }
 
