@@ -366,6 +366,17 @@ void Table::next() {
   loadRecord(i);
 }
 
+void Table::go(std::uint32_t index) {
+  requireOpen();
+  checkBrowse();
+  if (index >= recordCount())
+    throw Error(ErrorKind::InvalidArgument, "La tabla " + file_.path().string() + " no tiene el registro " +
+                                                std::to_string(std::uint64_t{index} + 1));
+  current_ = index;
+  eof_ = false;
+  loadRecord(index);
+}
+
 void Table::append() {
   requireOpen();
   checkBrowse();

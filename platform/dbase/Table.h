@@ -97,6 +97,11 @@ class Table {
   void first();
   void next();
   bool eof() const { return eof_; }
+  // Makes record `index` current (0-based, in record order, deleted records counted), as a
+  // grid does when the user picks a row. It posts first.
+  void go(std::uint32_t index);
+  // The current record's index as go() takes it; 0xFFFFFFFF when there is none.
+  std::uint32_t recordNumber() const { return current_; }
 
   void append();  // a new blank record at the end, state Insert
   void edit();    // the current record, state Edit

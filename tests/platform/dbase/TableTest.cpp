@@ -147,6 +147,50 @@ TEST(Table, NavigationSkipsDeletedRecordsAndEditWritesInPlace) {
   EXPECT_EQ(t.recordCount(), 4u);
 }
 
+// A grid picks rows by record number: deleted records count, an unposted edit is posted
+// first, records appended in this session are reachable too.
+TEST(Table, GoMakesARecordCurrentByItsNumber) {
+  test::TempDir dir;
+  Table t(dir.path(), "GO");
+  t.create({{"C", FieldKind::Text, 3}});
+  t.open(OpenMode::Shared);
+  EXPECT_EQ(t.recordNumber(), 0xFFFFFFFFu);
+  for (const char* v : {"uno", "dos", "tre"}) {
+    t.append();
+    t.field("C").setText(v);
+    t.post();
+  }
+  t.close();
+  std::string bytes = test::readFile(dir / "GO.DBF");
+  bytes[32 + 32 + 1] = '*';  // "uno" deleted
+  test::writeFile(dir / "GO.DBF", bytes);
+
+  t.open(OpenMode::Shared);
+  EXPECT_EQ(t.recordNumber(), 1u);
+  t.append();
+  t.field("C").setText("cua");
+  t.post();
+  EXPECT_EQ(t.recordNumber(), 3u);
+  t.go(2);
+  EXPECT_EQ(t.field("C").asText(), "tre");
+  t.edit();
+  t.field("C").setText("TRE");
+  t.go(3);
+  EXPECT_EQ(t.state(), TableState::Browse);
+  EXPECT_EQ(t.field("C").asText(), "cua");
+  t.go(0);
+  EXPECT_EQ(t.field("C").asText(), "uno");
+  EXPECT_FALSE(t.eof());
+  EXPECT_EQ(errorOf([&] { t.go(4); }), "La tabla " + (dir / "GO.DBF").string() + " no tiene el registro 5");
+  EXPECT_EQ(t.recordNumber(), 0u);
+  t.close();
+  t.open(OpenMode::Shared);
+  t.go(2);
+  EXPECT_EQ(t.field("C").asText(), "TRE");
+  t.go(3);
+  EXPECT_EQ(t.field("C").asText(), "cua");
+}
+
 TEST(Table, ManyRecordsCrossTheBuffers) {
   test::TempDir dir;
   Table t(dir.path(), "GRANDE");
