@@ -20,6 +20,7 @@
 #include <QTreeView>
 #include <QWindow>
 
+#include "app/ControlCursos.h"
 #include "app/HostWindow.h"
 #include "app/RunMode.h"
 #include "exportar/Exportar.h"
@@ -311,9 +312,17 @@ bool TMForm::confirmSubjectLines() {
   return answer == QMessageBox::Ok;
 }
 
-CourseAssignmentPass TMForm::runCourseAssignmentPass(ProgramState&) {
-  // The assignment dialog is not part of this version: the pass ends as its close box would.
-  return {};
+CourseAssignmentPass TMForm::runCourseAssignmentPass(ProgramState& state) {
+  // The user works in the dialog: no busy cursor over it.
+  const bool waiting = QApplication::overrideCursor() != nullptr;
+  restoreCursor();
+  TControlCursos ControlCursos(state, dialogParent());
+  ControlCursos.helpContext = [this](int context) { helpContext(context); };
+  runModal(ControlCursos);
+  stopIfHostGone();
+  if (ControlCursos.error) std::rethrow_exception(ControlCursos.error);
+  if (waiting) setWaitCursor();
+  return {.FaltaDato = ControlCursos.FaltaDato == 1, .Salida = ControlCursos.Salida};
 }
 
 void TMForm::setWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
