@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
@@ -239,6 +241,41 @@ TEST(ControlCursos, LayoutTextsAndNavigator) {
   EXPECT_LE(grid->horizontalHeader()->length(), grid->viewport()->width());
   EXPECT_EQ(model->data(model->index(2, 1)).toString(), "Gestió administrativa");
   d.reject();
+}
+
+// What the user sees, pixel by pixel: under X11 the screen where the dialog was placed,
+// offscreen the dialog's own drawing.
+TEST(ControlCursos, WidgetsAreDrawnWhereTheyStand) {
+  Courses desk(kThree);
+  for (std::uint8_t incompletos : {0, 1}) {
+    SCOPED_TRACE(int(incompletos));
+    Pass pass(incompletos);
+    TControlCursos& d = pass.dialog;
+    test::waitFor([] { return false; }, 200);  // painted
+    const bool x11 = QGuiApplication::platformName() == "xcb";
+    const QImage image = x11 ? d.screen()->grabWindow(0, 283, 200, 678, 499).toImage() : d.grab().toImage();
+    ASSERT_EQ(image.size(), QSize(678, 499));
+    auto at = [&](const char* name, QPoint offset) {
+      QWidget* w = child<QWidget>(d, name);
+      return image.pixelColor(w->mapTo(&d, QPoint(0, 0)) + offset);
+    };
+    auto gradient = [](QColor c) { return c.red() > 200 && c.blue() < 80; };
+    auto grey = [](QColor c) {
+      return std::abs(c.red() - c.green()) < 24 && std::abs(c.green() - c.blue()) < 24;
+    };
+    EXPECT_EQ(image.pixelColor(7 + 300, 56 + 400),
+              pass.grid->palette().color(QPalette::Base));  // an empty row
+    EXPECT_TRUE(gradient(image.pixelColor(676, 250)));
+    EXPECT_TRUE(grey(at("BitBtn1", {100, 4}))) << at("BitBtn1", {100, 4}).name().toStdString();
+    EXPECT_EQ(at("Label9", {child<QWidget>(d, "Label9")->width() - 2, 1}), QColor(0xA6, 0xCA, 0xF0));
+    EXPECT_EQ(at("Label11", {child<QWidget>(d, "Label11")->width() - 2, 1}), QColor(Qt::white));
+    EXPECT_TRUE(grey(at("First", {2, 12})));
+    // Hidden at first: the background shows where they stand.
+    EXPECT_TRUE(gradient(at("Label2", {1, 1})));
+    EXPECT_EQ(grey(at("BitBtn2", {212, 4})), incompletos == 1);
+    EXPECT_EQ(at("Label8", {1, 1}) == QColor(Qt::yellow), incompletos == 1);
+    d.reject();
+  }
 }
 
 // Typing levels and course numbers with the keyboard alone: Enter moves on as Tab does,
