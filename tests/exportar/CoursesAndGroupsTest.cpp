@@ -71,7 +71,8 @@ TEST(Courses, OneRecordPerCourseWithLevelAndNumberEmpty) {
 }
 
 TEST(Courses, PassesGoOnWhileDataIsMissingAndEndOnAForcedExitOrTheCloseBox) {
-  const CourseAssignmentPass ok{}, missing{.FaltaDato = true}, forced{.Salida = "fuera"};
+  const CourseAssignmentPass ok{}, missing{.FaltaDato = true, .Salida = ""},
+      forced{.FaltaDato = false, .Salida = "fuera"};
   struct Case {
     const char* what;
     std::deque<CourseAssignmentPass> passes;

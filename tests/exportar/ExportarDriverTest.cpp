@@ -166,7 +166,7 @@ TEST(ExportarDriver, ForcedExitRunsNoLaterBuilderAndReportsNothing) {
   g.state.hostDriven = true;
   g.shell.dialogAnswers = {
       g.document("<CENTRE><CURSOS><CURS codi='ESO1' descripcio='1r'/></CURSOS></CENTRE>")};
-  g.shell.passes = {{.FaltaDato = true}, {.Salida = "fuera"}};
+  g.shell.passes = {{.FaltaDato = true, .Salida = ""}, {.FaltaDato = false, .Salida = "fuera"}};
   ExportarBuilders builders = g.builders();
   builders.courses = buildCursost;
   BExportarClick(g.state, g.shell, builders);
@@ -178,23 +178,20 @@ TEST(ExportarDriver, ForcedExitRunsNoLaterBuilderAndReportsNothing) {
   EXPECT_FALSE(g.tableExists("GRUPOST"));
 }
 
-TEST(ExportarDriver, TheFirstTableThisVersionCannotBuildStopsTheRunWithAnError) {
+TEST(ExportarDriver, TheProgramsChainRebuildsAllEightTablesThenReports) {
   Fixture f;
   f.state.hostDriven = true;
-  for (const char* earlier : {"ASIGT.DBF", "DIASHORAST.DBF"})
-    test::writeFile(f.work / earlier, "earlier run");
+  const char* const tables[] = {"ASIGNOMT", "PROFT", "AULAT", "CURSOST",
+                                "GRUPOST",  "MATIB", "ASIGT", "DIASHORAST"};
+  for (const char* table : tables) test::writeFile(f.work / (std::string(table) + ".DBF"), "earlier run");
   f.shell.dialogAnswers = {f.document()};
-  try {
-    BExportarClick(f.state, f.shell);
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_STREQ(e.what(), "La tabla ASIGT todavía no se puede generar en esta versión de Pontix");
-  }
-  EXPECT_EQ(f.shell.events, (Events{"dialog", "wait", "pass"}));
-  EXPECT_EQ(f.state.resultFlag, 0);
-  EXPECT_TRUE(f.tableExists("MATIB"));
-  for (const char* earlier : {"ASIGT.DBF", "DIASHORAST.DBF"})
-    EXPECT_EQ(test::readFile(f.work / earlier), "earlier run") << earlier;
+  BExportarClick(f.state, f.shell);
+  EXPECT_EQ(f.shell.events, (Events{"dialog", "wait", "pass", "lines?", "restore",
+                                    "message:Proceso finalizado", "disable", "completed", "close"}));
+  EXPECT_EQ(f.state.resultFlag, 1);
+  for (const char* table : tables)
+    EXPECT_NE(test::readFile(f.work / (std::string(table) + ".DBF")), "earlier run") << table;
+  EXPECT_TRUE(std::filesystem::exists(f.work / "MATIB.MDX"));
 }
 
 TEST(ExportarDriver, UnreadableDocumentIsAnErrorBeforeAnythingIsTouched) {
