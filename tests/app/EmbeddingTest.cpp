@@ -52,7 +52,9 @@ bool pressKeyIn(const std::string& title, const std::string& key) {
   std::string id;
   if (!waitFor([&] { return !(id = windowsNamed(title)).empty(); })) return false;
   id = id.substr(0, id.find('\n'));
-  test::run("xdotool key --window " + id + " " + key);
+  // Through the server (not sent to the window), so that the key is released even when the
+  // press has closed the window; a key left down would repeat into later windows.
+  test::run("xdotool windowfocus --sync " + id + " key " + key);
   return waitFor([&] { return windowsNamed(title).find(id) == std::string::npos; });
 }
 
