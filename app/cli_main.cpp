@@ -59,7 +59,8 @@ const char* const kImportarHelp =
     "\n"
     "Crea SolucioHorari.xml desde la solución del horario (tabla SOLUC) y las tablas de trabajo.\n"
     "  --trabajo DIR   carpeta de trabajo (por omisión C:\\KTEMP, según la correspondencia de unidades)\n"
-    "  --salida DIR    carpeta donde se escribe SolucioHorari.xml (por omisión la actual)\n";
+    "  --salida DIR    carpeta donde se escribe SolucioHorari.xml, la del archivo que se elegiría\n"
+    "                  en la ventana (por omisión la carpeta de trabajo)\n";
 
 const char* const kVolcarHelp =
     "Uso: pontix-cli volcar TABLA.DBF\n"
@@ -191,7 +192,12 @@ int importar(int argc, char** argv) {
   }
   if (!args.positional.empty()) throw UsageError("Argumento inesperado: " + args.positional[0]);
   std::unique_ptr<pontix::ProgramState> state = makeState(args);
-  std::filesystem::path output = std::filesystem::path(args.salida.value_or(".")) / "SolucioHorari.xml";
+  // The window's file dialog only chooses this folder.
+  std::filesystem::path folder = args.salida ? std::filesystem::path(*args.salida) : state->workingDirectory;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec))
+    throw pontix::Error(pontix::ErrorKind::NotFound, "No existe la carpeta " + folder.string());
+  std::filesystem::path output = folder / "SolucioHorari.xml";
   pontix::exportSolution(*state, output);
   std::cerr << "Proceso finalizado: " << output.string() << '\n';
   return kDone;

@@ -1,15 +1,162 @@
 #include "importar/Importar.h"
 
+#include <cmath>
+#include <cstdio>
+#include <initializer_list>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "exportar/Conventions.h"
 #include "exportar/Exportar.h"
+#include "platform/AnsiText.h"
 
 namespace pontix {
+namespace {
+
+using dbase::Field;
+using dbase::OpenMode;
+using dbase::Table;
+
+// The first record in record order for each key, as a scan from the first record finds it,
+// built once so that the cost of an entry does not grow with the tables.
+class Lookup {
+ public:
+  Lookup(Table& table, std::string_view keyField, std::initializer_list<std::string_view> valueFields)
+      : none_(valueFields.size()) {
+    Field key = table.field(keyField);
+    std::vector<Field> fields;
+    for (std::string_view name : valueFields) fields.push_back(table.field(name));
+    for (table.first(); !table.eof(); table.next()) {
+      if (!first_.try_emplace(key.asText(), values_.size()).second) continue;
+      for (const Field& f : fields) values_.push_back(ansi::toUtf8(f.asText()));
+    }
+  }
+
+  // The values (UTF-8) of the first record whose key is exactly this text; empty texts when
+  // no record has it.
+  const std::string* find(const std::string& key) const {
+    auto it = first_.find(key);
+    return it == first_.end() ? none_.data() : values_.data() + it->second;
+  }
+
+ private:
+  std::vector<std::string> none_;
+  std::vector<std::string> values_;  // as many per distinct key as there are value fields
+  std::unordered_map<std::string, std::size_t> first_;
+};
+
+// DIA and HORA are the timetabling program's numbers; another kind of field would only fail
+// at the first entry, with a message that does not name the table.
+Field numberField(Table& table, std::string_view name) {
+  Field f = table.field(name);
+  if (f.type() != 'N' && f.type() != 'F')
+    throw Error(ErrorKind::InvalidArgument, table.objectName() + ": el campo '" + std::string(name) +
+                                                "' de la tabla SOLUC es de tipo '" +
+                                                std::string(1, f.type()) + "' y debe ser numérico");
+  return f;
+}
+
+struct SolucFields {
+  explicit SolucFields(Table& t)
+      : dia(numberField(t, "DIA")),
+        hora(numberField(t, "HORA")),
+        prof(t.field("PROF")),
+        codgrupo(t.field("CODGRUPO")),
+        aula(t.field("AULA")),
+        asig(t.field("ASIG")),
+        tarea(t.field("TAREA")) {}
+  Field dia, hora, prof, codgrupo, aula, asig, tarea;
+};
+
+bool hasHalf(double hora) { return hora - std::trunc(hora) > 0; }
+
+// Half-period numbering as soon as one entry, exported or not, lies in the second half of a
+// period.
+bool usesHalfPeriods(Table& soluc, const Field& hora) {
+  for (soluc.first(); !soluc.eof(); soluc.next())
+    if (hasHalf(hora.asFloat())) return true;
+  return false;
+}
+
+// The period number in decimal digits: in half-period numbering 1 -> 1, 1.5 -> 2, 2 -> 3 ...
+std::string periodNumber(double hora, bool halves) {
+  double t = std::trunc(hora);
+  double n = !halves ? t : hasHalf(hora) ? 2 * t : 2 * t - 1;
+  char digits[400];
+  std::snprintf(digits, sizeof digits, "%.0f", n + 0.0);  // + 0.0: no "-0"
+  return digits;
+}
+
+// Blanks and control characters alone do not make an activity.
+bool isActivity(std::string_view tarea) {
+  for (char c : tarea)
+    if (static_cast<unsigned char>(c) > ' ') return true;
+  return false;
+}
+
+}  // namespace
 
 std::filesystem::path solutionFilePath(const std::string& selectedFileName) {
   return std::filesystem::path(selectedFileName).parent_path() / "SolucioHorari.xml";
 }
 
-void exportSolution(ProgramState&, const std::filesystem::path&) {
-  throw Error(ErrorKind::InvalidArgument, "Importar todavía no está disponible en esta versión de Pontix");
+void exportSolution(ProgramState& state, const std::filesystem::path& outputFile) {
+  state.document.reset();
+  xml::Document& doc = state.document.emplace();
+  doc.appendChild(doc.createElement("HORARI"));
+  doc.selectSingle("/HORARI")->appendChild(doc.createElement("SESSIONS"));
+  xml::Element sessions = *doc.selectSingle("/HORARI/SESSIONS");
+
+  Table& soluc = state.wwTableSoluc;
+  ScopedOpen openSoluc(soluc, OpenMode::Exclusive);
+  ScopedOpen openProft(state.wwTableProfesor, OpenMode::Exclusive);
+  ScopedOpen openAulat(state.wwTableAulas, OpenMode::Exclusive);
+  ScopedOpen openAsignomt(state.wwTableNomAsg, OpenMode::Exclusive);
+  ScopedOpen openGrupost(state.wwTableGrupos, OpenMode::Exclusive);
+  ScopedOpen openDiashorast(state.wwTableDiasHoras, OpenMode::Exclusive);
+
+  const SolucFields in(soluc);
+  const Lookup teachers(state.wwTableProfesor, "ABREV", {"CODI"});
+  const Lookup rooms(state.wwTableAulas, "ABREV", {"CODI"});
+  const Lookup subjects(state.wwTableNomAsg, "COD", {"CODI"});
+  const Lookup groups(state.wwTableGrupos, "ABREV", {"CODICURS", "CODI"});
+  const Lookup periods(state.wwTableDiasHoras, "DIHO", {"DIA", "HORADESDE", "MINUTOS"});
+
+  const bool halves = usesHalfPeriods(soluc, in.hora);
+  const std::string empty;
+  for (soluc.first(); !soluc.eof(); soluc.next()) {
+    if (in.dia.asInteger() == 0) continue;
+    const std::string* teacher = teachers.find(in.prof.asText());
+    const std::string* group = groups.find(in.codgrupo.asText());
+    const std::string* period = periods.find(in.dia.asText() + periodNumber(in.hora.asFloat(), halves));
+    const std::string* room = rooms.find(in.aula.asText());
+    const std::string* subject = subjects.find(in.asig.asText());
+    const std::string tarea = in.tarea.asText();
+    // An activity belongs to no group, room or subject.
+    const bool lesson = !isActivity(tarea);
+
+    xml::Element sessio = doc.createElement("SESSIO");
+    sessio.setAttribute("placa", teacher[0]);
+    sessio.setAttribute("curs", lesson ? group[0] : empty);
+    sessio.setAttribute("grup", lesson ? group[1] : empty);
+    sessio.setAttribute("dia", period[0]);
+    sessio.setAttribute("hora", period[1]);
+    sessio.setAttribute("durada", period[2]);
+    sessio.setAttribute("aula", lesson ? room[0] : empty);
+    sessio.setAttribute("materia", lesson ? subject[0] : empty);
+    sessio.setAttribute("activitat", ansi::toUtf8(tarea));
+    sessions.appendChild(sessio);
+  }
+
+  soluc.close();
+  state.wwTableGrupos.close();
+  state.wwTableProfesor.close();
+  state.wwTableAulas.close();
+  state.wwTableNomAsg.close();
+  state.wwTableDiasHoras.close();
+
+  doc.save(outputFile);
 }
 
 void BImportarClick(ProgramState& state, Shell& shell) {

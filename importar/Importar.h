@@ -11,7 +11,11 @@ namespace pontix {
 // "SolucioHorari.xml". Errors propagate as pontix::Error; the caller shows them.
 void BImportarClick(ProgramState& state, Shell& shell);
 
-// The timetable solution file of the working tables, written to outputFile.
+// Writes the timetable solution of SOLUC to outputFile as HORARI/SESSIONS/SESSIO, one SESSIO
+// per entry whose DIA is not 0, translated through PROFT, GRUPOST, DIASHORAST, AULAT and
+// ASIGNOMT. The six tables are opened exclusively through the state's table objects and are
+// closed again whatever happens; the document becomes state.document. Any error leaves the
+// file as it was.
 void exportSolution(ProgramState& state, const std::filesystem::path& outputFile);
 
 // The folder of the selected file name (up to its last separator) + "SolucioHorari.xml".

@@ -107,7 +107,13 @@ std::optional<std::string> Element::attribute(std::string_view name) const {
 }
 
 void Element::setAttribute(std::string_view name, std::string_view value) {
-  if (!xmlSetProp(node_, xmlText(std::string(name)), xmlText(std::string(value))))
+  // XML 1.0 cannot carry C0 controls other than tab, line feed and carriage return: libxml2
+  // would save them as references no parser reads back (and a NUL would cut the value). They
+  // become '?', as the code-page conversion does with what it cannot represent.
+  std::string text(value);
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') c = '?';
+  if (!xmlSetProp(node_, xmlText(std::string(name)), xmlText(text)))
     throw Error(ErrorKind::InvalidArgument, "No se pudo asignar el atributo '" + std::string(name) + "'");
 }
 

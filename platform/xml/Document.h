@@ -46,6 +46,8 @@ class Element {
   // The attribute with exactly this name; nothing when the element lacks it.
   std::optional<std::string> attribute(std::string_view name) const;
   // Sets an attribute: a new one goes after the existing ones, an existing one keeps its place.
+  // Control characters XML cannot carry (all below U+0020 but tab, line feed and carriage
+  // return) are stored as '?', so that the saved document always loads again.
   void setAttribute(std::string_view name, std::string_view value);
   // Makes child (created by the same document, not yet attached) the last child.
   void appendChild(Element child);

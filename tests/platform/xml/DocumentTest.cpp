@@ -321,5 +321,18 @@ TEST(XmlBuild, SavesUtf8WithDeclarationAndAttributeOrder) {
   EXPECT_EQ(Document::load(dir / "SolucioHorari.xml").select("/HORARI/SESSIONS/SESSIO").size(), 1u);
 }
 
+// libxml2 would write U+0001 as "&#1;", which no parser accepts, and stop a value at a NUL.
+TEST(XmlBuild, ControlCharactersXmlCannotCarryBecomeQuestionMarks) {
+  test::TempDir dir;
+  Document doc;
+  doc.appendChild(doc.createElement("HORARI"));
+  using namespace std::string_literals;
+  doc.root()->setAttribute("activitat",
+                           "a\x01"
+                           "b\0c\x1F\td\ne\rf\x7F"s);
+  doc.save(dir / "SolucioHorari.xml");
+  EXPECT_EQ(Document::load(dir / "SolucioHorari.xml").root()->attribute("activitat"), "a?b?c?\td\ne\rf\x7F"s);
+}
+
 }  // namespace
 }  // namespace pontix::xml
