@@ -217,7 +217,7 @@ void TMForm::FormClose() {
 }
 
 void TMForm::BExportarClick() {
-  runOperation([this] { pontix::BExportarClick(state_, *this, exportarBuilders); });
+  runOperation([this] { pontix::BExportarClick(state_, *this); });
 }
 
 void TMForm::BImportarClick() {

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <functional>
 
-#include "exportar/Exportar.h"
 #include "exportar/ProgramState.h"
 #include "exportar/Shell.h"
 
@@ -44,8 +43,6 @@ class TMForm : public QWidget, public Shell {
   // Help requests: F1 asks for a context, Button1 for the contents.
   std::function<void(int context)> helpContext = [](int) {};
   std::function<void()> helpContents = [] {};
-  // The builders BExportar runs; tests put their own in.
-  ExportarBuilders exportarBuilders = pontix::exportarBuilders();
 
   // Shell
   bool chooseXmlFile(std::string& path) override;
