@@ -312,16 +312,13 @@ bool TMForm::confirmSubjectLines() {
   return answer == QMessageBox::Ok;
 }
 
+// The wait cursor of the operation stays on over the dialog, as over the rest of the run.
 CourseAssignmentPass TMForm::runCourseAssignmentPass(ProgramState& state) {
-  // The user works in the dialog: no busy cursor over it.
-  const bool waiting = QApplication::overrideCursor() != nullptr;
-  restoreCursor();
   TControlCursos ControlCursos(state, dialogParent());
   ControlCursos.helpContext = [this](int context) { helpContext(context); };
   runModal(ControlCursos);
   stopIfHostGone();
   if (ControlCursos.error) std::rethrow_exception(ControlCursos.error);
-  if (waiting) setWaitCursor();
   return {.FaltaDato = ControlCursos.FaltaDato == 1, .Salida = ControlCursos.Salida};
 }
 

@@ -546,7 +546,8 @@ TEST(ControlCursos, ExportarTakesTheLevelsTypedIntoTheGroups) {
   form.show();
   ModalDriver driver({ModalDriver::chooseFile(QString::fromStdString(document.string())),
                       [&](QWidget* modal) {
-                        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+                        ASSERT_NE(QApplication::overrideCursor(), nullptr);
+                        EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
                         test::waitFor([&] { return modal->findChild<CursosGrid*>()->hasFocus(); }, 5000);
                         type("ESO");
                         press(Qt::Key_Return);
