@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
@@ -231,7 +232,15 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
   setObjectName("ControlCursos");
   setWindowTitle("Asignación de Niveles y Cursos");
   setFixedSize(678, 499);
-  move(283, 200);
+  // Its place, unless the screen is too small for it there (a large scale on a small screen):
+  // then as far up and left as it takes to show it whole.
+  QPoint place(283, 200);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    place.setX(std::max(room.left(), std::min(place.x(), room.right() + 1 - width())));
+    place.setY(std::max(room.top(), std::min(place.y(), room.bottom() + 1 - height())));
+  }
+  move(place);
   setFont(pickFont("MS Sans Serif", 11, false));
 
   auto* background = new GradientPanel(this, Qt::red, Qt::yellow, Qt::red);
