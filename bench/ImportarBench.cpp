@@ -26,6 +26,13 @@ std::filesystem::path benchDir() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
+// Built by appending: GCC 12 warns, wrongly, about `"text" + std::to_string(n)` in Release.
+std::string numbered(const char* prefix, int n) {
+  std::string text = prefix;
+  text += std::to_string(n);
+  return text;
+}
+
 void writeLookup(const std::filesystem::path& dir, const char* name, const std::vector<const char*>& fields,
                  const char* prefix) {
   std::vector<FieldDef> defs;
@@ -36,9 +43,8 @@ void writeLookup(const std::filesystem::path& dir, const char* name, const std::
   for (int i = 0; i < kLookupRecords; ++i) {
     t.append();
     // The key, then values as long as real codes.
-    t.fieldAt(0).setText(prefix + std::to_string(i));
-    for (std::size_t f = 1; f < fields.size(); ++f)
-      t.fieldAt(f).setText("Codi " + std::to_string(900000 + i));
+    t.fieldAt(0).setText(numbered(prefix, i));
+    for (std::size_t f = 1; f < fields.size(); ++f) t.fieldAt(f).setText(numbered("Codi ", 900000 + i));
     t.post();
   }
   t.close();
@@ -48,7 +54,7 @@ void writeLookup(const std::filesystem::path& dir, const char* name, const std::
 // at most, so that most entries find their period. One entry in a hundred is an activity,
 // one in a hundred is unplaced (DIA 0), one in fifty names a teacher no table has.
 std::filesystem::path workingFolder(int entries) {
-  std::filesystem::path dir = benchDir() / ("pontix-bench-importar-" + std::to_string(entries));
+  std::filesystem::path dir = benchDir() / numbered("pontix-bench-importar-", entries);
   if (std::filesystem::exists(dir / "SOLUC.DBF")) return dir;
   std::filesystem::create_directories(dir);
   writeLookup(dir, "PROFT", {"ABREV", "CODI"}, "PROF");
@@ -73,11 +79,11 @@ std::filesystem::path workingFolder(int entries) {
     numses.setInteger(i);
     dia.setInteger(i % 100 == 7 ? 0 : 1 + i % 5);
     hora.setFloat(1 + i % 6 + (i % 12 == 11 ? 0.5 : 0));
-    prof.setText(i % 50 == 3 ? "NINGUNO" : "PROF" + std::to_string(i % kLookupRecords));
-    grupo.setText("G" + std::to_string((i * 7) % kLookupRecords));
-    aula.setText("AULA" + std::to_string((i * 13) % kLookupRecords));
-    asig.setText("AS" + std::to_string((i * 31) % kLookupRecords));
-    tarea.setText(i % 100 == 42 ? "Guàrdia de pati" : "");
+    prof.setText(i % 50 == 3 ? "NINGUNO" : numbered("PROF", i % kLookupRecords));
+    grupo.setText(numbered("G", (i * 7) % kLookupRecords));
+    aula.setText(numbered("AULA", (i * 13) % kLookupRecords));
+    asig.setText(numbered("AS", (i * 31) % kLookupRecords));
+    tarea.setText(i % 100 == 42 ? "Gu\xE0rdia de pati" : "");
     t.post();
   }
   t.close();
