@@ -200,6 +200,56 @@ TEST(MainWindow, CompletedExportarDisablesBothButtons) {
     EXPECT_TRUE(std::filesystem::exists(desk.drive / "KTEMP" / table)) << table;
 }
 
+TEST(MainWindow, CompletedImportarWritesTheSolutionBesideTheChosenFile) {
+  Desk desk;
+  const std::filesystem::path ktemp = desk.drive / "KTEMP";
+  auto table = [&](const char* name, std::vector<dbase::FieldDef> fields, std::vector<std::string> row) {
+    dbase::Table t(ktemp, name);
+    t.create(fields);
+    t.open(dbase::OpenMode::Exclusive);
+    t.append();
+    for (std::size_t i = 0; i < row.size(); ++i) t.fieldAt(i).setText(row[i]);
+    t.post();
+    t.close();
+  };
+  using dbase::FieldKind;
+  table("SOLUC",
+        {{"DIA", FieldKind::Integer, 0},
+         {"HORA", FieldKind::Integer, 0},
+         {"PROF", FieldKind::Text, 10},
+         {"CODGRUPO", FieldKind::Text, 10},
+         {"AULA", FieldKind::Text, 10},
+         {"ASIG", FieldKind::Text, 10},
+         {"TAREA", FieldKind::Text, 10}},
+        {"2", "3", "PUIG", "ESO1A", "LAB", "MAT", ""});
+  table("PROFT", {{"ABREV", FieldKind::Text, 10}, {"CODI", FieldKind::Text, 40}}, {"PUIG", "P7"});
+  table("AULAT", {{"ABREV", FieldKind::Text, 10}, {"CODI", FieldKind::Text, 60}}, {"LAB", "A3"});
+  table("ASIGNOMT", {{"COD", FieldKind::Text, 10}, {"CODI", FieldKind::Text, 20}}, {"MAT", "100001"});
+  table("GRUPOST",
+        {{"ABREV", FieldKind::Text, 10}, {"CODI", FieldKind::Text, 20}, {"CODICURS", FieldKind::Text, 20}},
+        {"ESO1A", "G1", "ESO1"});
+  table("DIASHORAST",
+        {{"DIHO", FieldKind::Text, 10},
+         {"DIA", FieldKind::Text, 20},
+         {"HORADESDE", FieldKind::Text, 8},
+         {"MINUTOS", FieldKind::Text, 8}},
+        {"23", "2", "10:00", "55"});
+  const std::filesystem::path chosen = desk.document("");
+  TMForm form({});
+  form.show();
+  ModalDriver driver({ModalDriver::chooseFile(q(chosen)), ModalDriver::pressOk()});
+  child<QPushButton>(form, "BImportar")->click();
+  EXPECT_EQ(driver.seen,
+            (std::vector<std::string>{"QFileDialog|Archivo XML|", "QMessageBox|Pontix|Proceso finalizado"}));
+  EXPECT_NE(test::readFile(chosen.parent_path() / "SolucioHorari.xml")
+                .find("<SESSIO placa=\"P7\" curs=\"ESO1\" grup=\"G1\" dia=\"2\" hora=\"10:00\" durada=\"55\" "
+                      "aula=\"A3\" materia=\"100001\" activitat=\"\"/>"),
+            std::string::npos);
+  EXPECT_FALSE(child<QPushButton>(form, "BExportar")->isEnabled());
+  EXPECT_FALSE(child<QPushButton>(form, "BImportar")->isEnabled());
+  EXPECT_EQ(form.state().resultFlag, 1);
+}
+
 TEST(MainWindow, FailedOperationsLeaveBothButtonsEnabled) {
   Desk desk;
   std::filesystem::path document = desk.document("<CENTRE>");
