@@ -75,7 +75,9 @@ void BM_ExportarBuilders(benchmark::State& state) {
   std::filesystem::create_directories(work);
   std::ostringstream discard;
   // The courses keep no level: the groups are named by themselves, numbered where they repeat.
-  pontix::cli::CliShell shell({.allowIncomplete = true}, discard, discard);
+  pontix::cli::CliShell::Options options;
+  options.allowIncomplete = true;
+  pontix::cli::CliShell shell(options, discard, discard);
   for (auto _ : state) {
     pontix::ProgramState program(work);
     program.document = pontix::loadAdministrationDocument(file);
