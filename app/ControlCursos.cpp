@@ -30,15 +30,6 @@ namespace {
 
 constexpr int kHelpContext = 1;
 
-QFont pickFont(const QString& family, int pixelSize, bool bold) {
-  QFont font(family);
-  if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0)
-    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  return font;
-}
-
 // Characters the table can hold as they are: a character Windows-1252 lacks would be stored
 // as another one, or as '?', so it is not taken.
 class Cp1252Validator : public QValidator {

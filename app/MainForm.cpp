@@ -36,16 +36,6 @@ constexpr int kHelpContext = 1;
 // it ends the operation without running any more of it. Not an error for the user to read.
 struct HostGone {};
 
-// The font asked for when this system has it, else the platform's sans font, at that size.
-QFont pickFont(const QString& family, int pixelSize, bool bold) {
-  QFont font(family);
-  if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0)
-    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-  font.setPixelSize(pixelSize);
-  font.setBold(bold);
-  return font;
-}
-
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
   auto* label = new QLabel(text, parent);
   label->setObjectName(name);
@@ -72,6 +62,15 @@ QString existingFolder(std::filesystem::path folder) {
 }
 
 }  // namespace
+
+QFont pickFont(const QString& family, int pixelSize, bool bold) {
+  QFont font(family);
+  if (QFontInfo(font).family().compare(family, Qt::CaseInsensitive) != 0)
+    font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  font.setPixelSize(pixelSize);
+  font.setBold(bold);
+  return font;
+}
 
 GradientPanel::GradientPanel(QWidget* parent, QColor start, QColor middle, QColor end)
     : QWidget(parent), start(start), middle(middle), end(end) {}

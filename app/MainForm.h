@@ -18,6 +18,9 @@ namespace pontix {
 inline constexpr const char* kApplicationTitle = "Pontix";
 inline constexpr const char* kHelpFile = "Scolaria.chm";
 
+// The font asked for when this system has it, else the platform's sans font, at that size.
+QFont pickFont(const QString& family, int pixelSize, bool bold);
+
 // A panel painted with a vertical three-colour gradient.
 class GradientPanel : public QWidget {
  public:

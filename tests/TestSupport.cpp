@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "platform/AnsiText.h"
+#include "platform/dbase/Table.h"
 
 namespace pontix::test {
 
@@ -80,6 +81,18 @@ ScopedEnv::~ScopedEnv() {
     setenv(name_, old_.c_str(), 1);
   else
     unsetenv(name_);
+}
+
+std::vector<std::vector<std::string>> tableRows(const std::filesystem::path& dir, const std::string& table) {
+  dbase::Table t(dir, table);
+  t.open(dbase::OpenMode::Shared);
+  std::vector<std::vector<std::string>> rows;
+  for (t.first(); !t.eof(); t.next()) {
+    rows.emplace_back();
+    for (std::size_t i = 0; i < t.fieldCount(); ++i)
+      rows.back().push_back(ansi::toUtf8(t.fieldAt(i).asText()));
+  }
+  return rows;
 }
 
 }  // namespace pontix::test

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pontix::test {
 
@@ -46,6 +47,9 @@ class ScopedEnv {
   std::string old_;
   bool had_ = false;
 };
+
+// Every record of a table in record order, each field as the engine gives it as text, in UTF-8.
+std::vector<std::vector<std::string>> tableRows(const std::filesystem::path& dir, const std::string& table);
 
 // Windows-1252 bytes from a UTF-8 literal, for readable test data.
 std::string ansi(std::string_view utf8);

@@ -39,18 +39,7 @@ struct Work {
     }
     return fields;
   }
-  // Every record, each field as the engine gives it as text, back in UTF-8.
-  Rows rows(const char* table) {
-    dbase::Table t(dir.path(), table);
-    t.open(dbase::OpenMode::Shared);
-    Rows rows;
-    for (t.first(); !t.eof(); t.next()) {
-      rows.emplace_back();
-      for (std::size_t i = 0; i < t.fieldCount(); ++i)
-        rows.back().push_back(ansi::toUtf8(t.fieldAt(i).asText()));
-    }
-    return rows;
-  }
+  Rows rows(const char* table) { return test::tableRows(dir.path(), table); }
   Column column(const char* table, std::size_t field) {
     Column values;
     for (const auto& row : rows(table)) values.push_back(row.at(field));

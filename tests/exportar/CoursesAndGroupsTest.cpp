@@ -25,17 +25,7 @@ struct Work {
                     "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
     state.document = loadAdministrationDocument(dir / "centre.xml");
   }
-  Rows rows(const char* table) {
-    dbase::Table t(dir.path(), table);
-    t.open(dbase::OpenMode::Shared);
-    Rows rows;
-    for (t.first(); !t.eof(); t.next()) {
-      rows.emplace_back();
-      for (std::size_t i = 0; i < t.fieldCount(); ++i)
-        rows.back().push_back(ansi::toUtf8(t.fieldAt(i).asText()));
-    }
-    return rows;
-  }
+  Rows rows(const char* table) { return test::tableRows(dir.path(), table); }
   // What the user would have typed in the dialog: CURSOST with these rows (CODI, DESCRIPCIO,
   // NIVEL, CURSO), as the courses builder leaves it.
   void typedCourses(const Rows& courses) {

@@ -71,17 +71,7 @@ struct Work {
     buildAsignomt(state, shell);
     buildGrupost(state, shell);
   }
-  Rows rows() {
-    dbase::Table t(dir.path(), "ASIGT");
-    t.open(dbase::OpenMode::Shared);
-    Rows rows;
-    for (t.first(); !t.eof(); t.next()) {
-      rows.emplace_back();
-      for (std::size_t i = 0; i < t.fieldCount(); ++i)
-        rows.back().push_back(ansi::toUtf8(t.fieldAt(i).asText()));
-    }
-    return rows;
-  }
+  Rows rows() { return test::tableRows(dir.path(), "ASIGT"); }
 };
 
 const char* const kTwoCourses =
