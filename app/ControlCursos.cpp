@@ -395,6 +395,8 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
 }
 
 TControlCursos::~TControlCursos() {
+  // Focus moves while the widgets go away; by then this is no dialog to tell.
+  disconnect(qApp, nullptr, this, nullptr);
   // The model must not read a table that is going away.
   wwDataSource1->setTable(nullptr);
 }
