@@ -445,17 +445,26 @@ void Table::writeAppends() {
   adoptCountOnDisk();
   const std::size_t length = layout_.recordLength;
   const std::uint64_t start = layout_.headerLength + std::uint64_t{diskRecords_} * length;
+  const auto added = static_cast<std::uint32_t>(appended_.size() / length);
+  // Records and end mark in one write, and nothing counted until the header says so: a full
+  // disk may refuse the mark's byte too.
+  appended_ += format::kEndOfFile;
   try {
     file_.writeAt(start, appended_);
+    appended_.pop_back();
+    diskRecords_ += added;
+    try {
+      writeHeaderCount();
+    } catch (...) {
+      diskRecords_ -= added;
+      throw;
+    }
   } catch (...) {
+    if (appended_.size() % length == 1) appended_.pop_back();
     keepWholeRecords(start);
     throw;
   }
-  diskRecords_ += static_cast<std::uint32_t>(appended_.size() / length);
   appended_.clear();
-  file_.writeAt(layout_.headerLength + std::uint64_t{diskRecords_} * length,
-                std::string_view(&format::kEndOfFile, 1));
-  writeHeaderCount();
 }
 
 // After a write that stopped part way: the records that reached the disk whole are counted

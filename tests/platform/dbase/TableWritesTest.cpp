@@ -32,11 +32,12 @@ std::vector<std::string> texts(const std::filesystem::path& dir, const char* nam
   return all;
 }
 
-// The header's count, and whether the file is exactly the header, that many records and the
-// end mark.
+// The header's count, whether the file is exactly the header, that many records and the end
+// mark, and whether the count at least matches the whole records there (the mark missing).
 struct OnDisk {
   std::uint32_t count;
   bool consistent;
+  bool countsWholeRecords;
 };
 OnDisk onDisk(const std::filesystem::path& file) {
   std::string bytes = test::readFile(file);
@@ -45,7 +46,8 @@ OnDisk onDisk(const std::filesystem::path& file) {
   std::size_t recordLength = static_cast<unsigned char>(bytes[10]) | static_cast<unsigned char>(bytes[11])
                                                                          << 8;
   std::size_t end = headerLength + count * recordLength;
-  return {count, bytes.size() == end + 1 && bytes.back() == format::kEndOfFile};
+  return {count, bytes.size() == end + 1 && bytes.back() == format::kEndOfFile,
+          (bytes.size() - headerLength) / recordLength == count};
 }
 
 TEST(SharedWriters, EachAppendsAtTheTrueEndAndNoCloseCutsTheOthersRecords) {
@@ -108,7 +110,8 @@ TEST(FullDisk, AFailedBatchIsKeptForTheNextTryAndTheFileKeepsItsWholeRecords) {
 }
 
 TEST(FullDisk, CloseNeverReportsSuccessAfterLosingRecords) {
-  for (std::uint64_t room : {0, 100, 150'000}) {
+  // The last: room for every record of the batch but not for the end mark after them.
+  for (std::uint64_t room : {0, 100, 150'000, kOneBatch * 100 - 1}) {
     test::TempDir dir;
     Table t(dir.path(), "ASIGT");
     t.create(kFields);
@@ -121,9 +124,15 @@ TEST(FullDisk, CloseNeverReportsSuccessAfterLosingRecords) {
         Error)
         << room;
     EXPECT_THROW(t.close(), Error) << room;
+    // The empty table's end mark was there already: one byte more than the room.
+    const std::uint64_t fit = std::min<std::uint64_t>(kOneBatch, (room + 1) / 100);
     OnDisk disk = onDisk(dir / "ASIGT.DBF");
-    EXPECT_TRUE(disk.consistent) << room;
-    EXPECT_EQ(disk.count, room / 100) << room;
+    EXPECT_EQ(disk.count, fit) << room;
+    EXPECT_TRUE(disk.countsWholeRecords) << room;
+    EXPECT_EQ(disk.consistent, fit < kOneBatch) << room;  // the mark where it fitted
+    Table back(dir.path(), "ASIGT");
+    back.open(OpenMode::Shared);
+    EXPECT_EQ(back.recordCount(), fit) << room;
   }
 }
 
