@@ -149,6 +149,15 @@ Document& Document::operator=(Document&& other) noexcept {
 
 namespace {
 
+// Why a start tag that would make the parser slow is refused; `where` names an entity.
+std::string crowdedReason(const markup::CrowdedTag& crowded, const std::string& where) {
+  if (crowded.namespaces)
+    return "el documento declara más de " + std::to_string(markup::kMaxNamespaceDeclarations) +
+           " espacios de nombres (el último, en el elemento <" + crowded.name + ">" + where + ")";
+  return "el elemento <" + crowded.name + ">" + where + " tiene más de " +
+         std::to_string(markup::kMaxAttributes) + " atributos";
+}
+
 // Set during one load: the parser's context points here through _private, which libxml2 also
 // hands to the contexts it opens for an entity's content.
 struct LoadState {
@@ -163,6 +172,7 @@ struct LoadState {
   std::size_t spent = 0;
   std::unordered_map<const xmlEntity*, std::size_t> expansion;
   std::unordered_set<const xmlEntity*> scanned;  // for crowded start tags
+  std::size_t namespaceDeclarations = 0;         // in the document and the entities scanned
 
   // libxml2 2.9 copies every declared default into each start tag of its element, used or not.
   int defaults = 0;
@@ -232,10 +242,10 @@ xmlEntityPtr guardedEntity(void* data, const xmlChar* name) {
     if (ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && state->scanned.insert(ent).second) {
       std::string_view text(reinterpret_cast<const char*>(ent->content ? ent->content : BAD_CAST ""),
                             ent->content ? static_cast<std::size_t>(ent->length) : 0);
-      if (std::optional<markup::CrowdedTag> crowded = markup::crowdedStartTag(text)) {
-        state->refuse("el elemento <" + crowded->name + "> de la entidad '" +
-                          std::string(reinterpret_cast<const char*>(name)) + "' tiene más de " +
-                          std::to_string(markup::kMaxAttributes) + " atributos",
+      if (std::optional<markup::CrowdedTag> crowded =
+              markup::crowdedStartTag(text, state->namespaceDeclarations)) {
+        state->refuse(crowdedReason(*crowded, " de la entidad '" +
+                                                  std::string(reinterpret_cast<const char*>(name)) + "'"),
                       XML_ERR_USER_STOP);
         return nullptr;
       }
@@ -370,14 +380,14 @@ Document Document::load(const std::filesystem::path& file) {
         file, "la codificación declarada '" + encoding + "' no está admitida: guarde el documento en UTF-8",
         1, 0, XML_ERR_UNSUPPORTED_ENCODING);
   }
-  if (std::optional<markup::CrowdedTag> crowded = markup::crowdedStartTagInDocument(bytes))
-    throw ParseError(file,
-                     "el elemento <" + crowded->name + "> tiene más de " +
-                         std::to_string(markup::kMaxAttributes) + " atributos",
-                     crowded->line, 0, XML_ERR_USER_STOP);
+  std::size_t namespaceDeclarations = 0;
+  if (std::optional<markup::CrowdedTag> crowded =
+          markup::crowdedStartTagInDocument(bytes, namespaceDeclarations))
+    throw ParseError(file, crowdedReason(*crowded, ""), crowded->line, 0, XML_ERR_USER_STOP);
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
   if (!ctxt) noMemory("leer el archivo " + file.string());
   LoadState state;
+  state.namespaceDeclarations = namespaceDeclarations;
   state.ctxt = ctxt.get();
   state.budget = std::max<std::size_t>(8u << 20, 8 * bytes.size());
   state.getEntity = ctxt->sax->getEntity;

@@ -10,7 +10,7 @@ bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 class Scanner {
  public:
-  explicit Scanner(std::string_view text) : text_(text) {}
+  Scanner(std::string_view text, std::size_t& declarations) : text_(text), declarations_(declarations) {}
 
   std::optional<CrowdedTag> firstCrowded() {
     while (pos_ < text_.size()) {
@@ -75,6 +75,7 @@ class Scanner {
   }
 
   // Counts the attributes as the '=' outside their values: a value is only what follows '='.
+  // The word before each '=' is its name, for the namespace declarations.
   std::optional<CrowdedTag> startTag() {
     const int line = line_;
     step();
@@ -85,25 +86,38 @@ class Scanner {
       name += c > ' ' && c < 0x7F ? c : '?';
     std::size_t attributes = 0;
     bool afterEquals = false;
+    std::size_t wordStart = 0, wordEnd = 0;
+    bool inWord = false;
     while (pos_ < text_.size()) {
       char c = text_[pos_];
       step();
       if (c == '>') break;
       if (c == '=') {
         afterEquals = true;
+        inWord = false;
         if (++attributes > kMaxAttributes) return CrowdedTag{name, line};
+        std::string_view word = text_.substr(wordStart, wordEnd - wordStart);
+        if ((word == "xmlns" || word.starts_with("xmlns:")) && ++declarations_ > kMaxNamespaceDeclarations)
+          return CrowdedTag{name, line, true};
+        wordStart = wordEnd = 0;
       } else if ((c == '"' || c == '\'') && afterEquals) {
         while (pos_ < text_.size() && text_[pos_] != c) step();
         if (pos_ < text_.size()) step();
         afterEquals = false;
-      } else if (!isSpace(c)) {
+      } else if (isSpace(c)) {
+        inWord = false;
+      } else {
         afterEquals = false;
+        if (!inWord) wordStart = pos_ - 1;
+        inWord = true;
+        wordEnd = pos_;
       }
     }
     return std::nullopt;
   }
 
   std::string_view text_;
+  std::size_t& declarations_;
   std::size_t pos_ = 0;
   int line_ = 1;
 };
@@ -173,13 +187,15 @@ std::string asciiOfUtf16(std::string_view bytes, bool bigEndian, std::size_t max
 
 }  // namespace
 
-std::optional<CrowdedTag> crowdedStartTag(std::string_view text) { return Scanner(text).firstCrowded(); }
+std::optional<CrowdedTag> crowdedStartTag(std::string_view text, std::size_t& declarations) {
+  return Scanner(text, declarations).firstCrowded();
+}
 
-std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes) {
+std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes, std::size_t& declarations) {
   switch (unitsOf(bytes)) {
-    case Units::Utf16LE: return crowdedStartTag(asciiOfUtf16(bytes, false));
-    case Units::Utf16BE: return crowdedStartTag(asciiOfUtf16(bytes, true));
-    default: return crowdedStartTag(bytes);
+    case Units::Utf16LE: return crowdedStartTag(asciiOfUtf16(bytes, false), declarations);
+    case Units::Utf16BE: return crowdedStartTag(asciiOfUtf16(bytes, true), declarations);
+    default: return crowdedStartTag(bytes, declarations);
   }
 }
 

@@ -15,18 +15,24 @@ namespace pontix::xml::markup {
 // tens of thousands takes seconds. No administration document comes near this.
 constexpr std::size_t kMaxAttributes = 1000;
 
+// libxml2 2.9 looks every element's prefix up through all the namespace declarations in scope.
+// Counted over the document and the text of its entities, so nesting cannot add them up.
+constexpr std::size_t kMaxNamespaceDeclarations = 200;
+
 struct CrowdedTag {
   std::string name;
-  int line;  // counted from 1 at the start of the text
+  int line;                 // counted from 1 at the start of the text
+  bool namespaces = false;  // one declaration too many, not one attribute too many
 };
 
-// The first start tag of `text` with more than kMaxAttributes attributes. `text` keeps ASCII as
-// ASCII (UTF-8, ISO-8859-x, windows-125x).
-std::optional<CrowdedTag> crowdedStartTag(std::string_view text);
+// The first start tag of `text` with more than kMaxAttributes attributes, or whose namespace
+// declarations take `declarations` past kMaxNamespaceDeclarations. `text` keeps ASCII as ASCII
+// (UTF-8, ISO-8859-x, windows-125x).
+std::optional<CrowdedTag> crowdedStartTag(std::string_view text, std::size_t& declarations);
 
 // The first crowded start tag of a whole document, in whatever encoding it is (UTF-16 read unit
 // by unit).
-std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes);
+std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes, std::size_t& declarations);
 
 // The name of the document's encoding when it is one in which markup could hide from this look
 // (UTF-7, UTF-32, EBCDIC ...); empty for the encodings Pontix reads.

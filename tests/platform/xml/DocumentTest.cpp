@@ -184,6 +184,12 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
     for (int i = 0; i < n; ++i) all += " a" + std::to_string(i) + "='" + value + "'";
     return all;
   };
+  auto namespaces = [](int from, int to) {
+    std::string all;
+    for (int i = from; i < to; ++i)
+      all += " xmlns:p" + std::to_string(i) + "='urn:" + std::to_string(i) + "'";
+    return all;
+  };
   auto defaults = [](int n) {
     std::string all = "<!ATTLIST A";
     for (int i = 0; i < n; ++i) all += " a" + std::to_string(i) + " CDATA \"x\"";
@@ -214,6 +220,16 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
        "<CENTRE a='" + std::string(2000, '=') + "'><!--<A " + std::string(2000, '=') + "--><![CDATA[<A " +
            std::string(2000, '=') + "]]></CENTRE>",
        ""},
+      {"two hundred namespaces, nested",
+       "<CENTRE" + namespaces(0, 100) + "><A" + namespaces(100, 200) + "/></CENTRE>", ""},
+      {"one more namespace", "<CENTRE" + namespaces(0, 100) + ">\n<A" + namespaces(100, 201) + "/></CENTRE>",
+       "el documento declara más de 200 espacios de nombres (el último, en el elemento <A>) (línea 2)"},
+      {"namespaces in an entity add up with the document's",
+       withEntities({{"e", "<A" + namespaces(100, 101) + "/>"}}, "<CENTRE" + namespaces(0, 100) + "/>"), ""},
+      {"namespaces in an entity past the limit",
+       withEntities({{"e", "<A" + namespaces(100, 201) + "/>"}},
+                    "<CENTRE" + namespaces(0, 100) + ">&e;</CENTRE>"),
+       "espacios de nombres (el último, en el elemento <A> de la entidad 'e')"},
       {"twenty defaults", "<!DOCTYPE CENTRE [" + defaults(20) + "]><CENTRE><A/></CENTRE>", ""},
       {"one more default", "<!DOCTYPE CENTRE [" + defaults(21) + "]><CENTRE><A/></CENTRE>",
        "el documento da valores por omisión a más de 20 atributos en su DTD"},
