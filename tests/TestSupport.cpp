@@ -83,6 +83,20 @@ ScopedEnv::~ScopedEnv() {
     unsetenv(name_);
 }
 
+void writeTable(const std::filesystem::path& dir, const std::string& name,
+                const std::vector<dbase::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows) {
+  dbase::Table t(dir, name);
+  t.create(fields);
+  t.open(dbase::OpenMode::Exclusive);
+  for (const auto& row : rows) {
+    t.append();
+    for (std::size_t i = 0; i < row.size(); ++i) t.fieldAt(i).setText(ansi(row[i]));
+    t.post();
+  }
+  t.close();
+}
+
 std::vector<std::vector<std::string>> tableRows(const std::filesystem::path& dir, const std::string& table) {
   dbase::Table t(dir, table);
   t.open(dbase::OpenMode::Shared);

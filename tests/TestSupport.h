@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/dbase/Table.h"
+
 namespace pontix::test {
 
 // A fresh folder removed with everything in it at the end of the test.
@@ -47,6 +49,11 @@ class ScopedEnv {
   std::string old_;
   bool had_ = false;
 };
+
+// Creates a table with these fields and records; values are UTF-8 texts (numbers as their text).
+void writeTable(const std::filesystem::path& dir, const std::string& name,
+                const std::vector<dbase::FieldDef>& fields,
+                const std::vector<std::vector<std::string>>& rows);
 
 // Every record of a table in record order, each field as the engine gives it as text, in UTF-8.
 std::vector<std::vector<std::string>> tableRows(const std::filesystem::path& dir, const std::string& table);

@@ -204,13 +204,7 @@ TEST(MainWindow, CompletedImportarWritesTheSolutionBesideTheChosenFile) {
   Desk desk;
   const std::filesystem::path ktemp = desk.drive / "KTEMP";
   auto table = [&](const char* name, std::vector<dbase::FieldDef> fields, std::vector<std::string> row) {
-    dbase::Table t(ktemp, name);
-    t.create(fields);
-    t.open(dbase::OpenMode::Exclusive);
-    t.append();
-    for (std::size_t i = 0; i < row.size(); ++i) t.fieldAt(i).setText(row[i]);
-    t.post();
-    t.close();
+    test::writeTable(ktemp, name, fields, {row});
   };
   using dbase::FieldKind;
   table("SOLUC",

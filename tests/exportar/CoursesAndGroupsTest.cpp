@@ -29,17 +29,12 @@ struct Work {
   // What the user would have typed in the dialog: CURSOST with these rows (CODI, DESCRIPCIO,
   // NIVEL, CURSO), as the courses builder leaves it.
   void typedCourses(const Rows& courses) {
-    dbase::Table t(dir.path(), "CURSOST");
-    t.create({{"CODI", dbase::FieldKind::Text, 20},
-              {"DESCRIPCIO", dbase::FieldKind::Text, 100},
-              {"NIVEL", dbase::FieldKind::Text, 5},
-              {"CURSO", dbase::FieldKind::Text, 3}});
-    t.open(dbase::OpenMode::Shared);
-    for (const auto& row : courses) {
-      t.append();
-      for (std::size_t i = 0; i < row.size(); ++i) t.fieldAt(i).setText(ansi::fromUtf8(row[i]));
-      t.post();
-    }
+    test::writeTable(dir.path(), "CURSOST",
+                     {{"CODI", dbase::FieldKind::Text, 20},
+                      {"DESCRIPCIO", dbase::FieldKind::Text, 100},
+                      {"NIVEL", dbase::FieldKind::Text, 5},
+                      {"CURSO", dbase::FieldKind::Text, 3}},
+                     courses);
   }
 };
 

@@ -52,22 +52,16 @@ struct Work {
 
   // Subjects and groups as the earlier builders leave them, from a small document with the
   // levels already typed.
-  void build(const std::string& body, const std::vector<std::array<std::string, 4>>& courses) {
+  void build(const std::string& body, const Rows& courses) {
     test::writeFile(dir / "centre.xml",
                     "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
     state.document = loadAdministrationDocument(dir / "centre.xml");
-    dbase::Table t(dir.path(), "CURSOST");
-    t.create({{"CODI", dbase::FieldKind::Text, 20},
-              {"DESCRIPCIO", dbase::FieldKind::Text, 100},
-              {"NIVEL", dbase::FieldKind::Text, 5},
-              {"CURSO", dbase::FieldKind::Text, 3}});
-    t.open(dbase::OpenMode::Shared);
-    for (const auto& row : courses) {
-      t.append();
-      for (std::size_t i = 0; i < row.size(); ++i) t.fieldAt(i).setText(row[i]);
-      t.post();
-    }
-    t.close();
+    test::writeTable(dir.path(), "CURSOST",
+                     {{"CODI", dbase::FieldKind::Text, 20},
+                      {"DESCRIPCIO", dbase::FieldKind::Text, 100},
+                      {"NIVEL", dbase::FieldKind::Text, 5},
+                      {"CURSO", dbase::FieldKind::Text, 3}},
+                     courses);
     buildAsignomt(state, shell);
     buildGrupost(state, shell);
   }

@@ -20,19 +20,7 @@ using dbase::FieldKind;
 using Rows = std::vector<std::vector<std::string>>;
 using Lines = std::vector<std::string>;
 
-// Writes a table; values are UTF-8 and numbers their text.
-void writeTable(const std::filesystem::path& dir, const std::string& name,
-                const std::vector<FieldDef>& fields, const Rows& rows) {
-  dbase::Table t(dir, name);
-  t.create(fields);
-  t.open(dbase::OpenMode::Exclusive);
-  for (const auto& row : rows) {
-    t.append();
-    for (std::size_t i = 0; i < row.size(); ++i) t.fieldAt(i).setText(test::ansi(row[i]));
-    t.post();
-  }
-  t.close();
-}
+using test::writeTable;
 
 FieldDef text(const char* name, int width = 20) { return {name, FieldKind::Text, width}; }
 
