@@ -9,6 +9,14 @@ namespace pontix {
 
 using dbase::FieldKind;
 
+const std::vector<dbase::FieldDef>& cursostFields() {
+  static const std::vector<dbase::FieldDef> fields = {{"CODI", FieldKind::Text, 20},
+                                                      {"DESCRIPCIO", FieldKind::Text, 100},
+                                                      {"NIVEL", FieldKind::Text, 5},
+                                                      {"CURSO", FieldKind::Text, 3}};
+  return fields;
+}
+
 bool missingAssignment(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
 }
@@ -23,10 +31,7 @@ bool coursesComplete(dbase::Table& cursos) {
 void buildCursost(ProgramState& state, Shell& shell) {
   {
     dbase::Table table(state.workingDirectory, "CURSOST.DBF");
-    createWorkingTable(table, {{"CODI", FieldKind::Text, 20},
-                               {"DESCRIPCIO", FieldKind::Text, 100},
-                               {"NIVEL", FieldKind::Text, 5},
-                               {"CURSO", FieldKind::Text, 3}});
+    createWorkingTable(table, cursostFields());
     dbase::Field CODI = table.field("CODI"), DESCRIPCIO = table.field("DESCRIPCIO"),
                  NIVEL = table.field("NIVEL"), CURSO = table.field("CURSO");
     for (const xml::Element& curs : selectElements(state, "/CENTRE/CURSOS/CURS")) {

@@ -3,11 +3,15 @@
 // The courses table CURSOST and the level and course assignment that completes it.
 
 #include <string_view>
+#include <vector>
 
 #include "exportar/ProgramState.h"
 #include "platform/dbase/Table.h"
 
 namespace pontix {
+
+// The fields of CURSOST, in their order.
+const std::vector<dbase::FieldDef>& cursostFields();
 
 // Whether a level or course number as read from CURSOST counts as missing: nothing but blanks
 // and control characters.

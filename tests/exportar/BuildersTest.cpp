@@ -4,8 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeShell.h"
-#include "TestSupport.h"
+#include "ExportarWork.h"
 #include "exportar/Exportar.h"
 #include "platform/AnsiText.h"
 
@@ -17,29 +16,7 @@ namespace {
 using Rows = std::vector<std::vector<std::string>>;
 using Column = std::vector<std::string>;
 
-struct Work {
-  test::TempDir dir;
-  ProgramState state{dir.path()};
-  test::FakeShell shell;
-
-  // Loads <CENTRE>body</CENTRE> (UTF-8) as the administration document.
-  void load(const std::string& body) {
-    test::writeFile(dir / "centre.xml",
-                    "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
-    state.document = loadAdministrationDocument(dir / "centre.xml");
-  }
-  // "NAME type width" of every field.
-  std::vector<std::string> layout(const char* table) {
-    dbase::Table t(dir.path(), table);
-    t.open(dbase::OpenMode::Shared);
-    std::vector<std::string> fields;
-    for (std::size_t i = 0; i < t.fieldCount(); ++i) {
-      dbase::Field f = t.fieldAt(i);
-      fields.push_back(f.name() + " " + f.type() + " " + std::to_string(f.width()));
-    }
-    return fields;
-  }
-  Rows rows(const char* table) { return test::tableRows(dir.path(), table); }
+struct Work : test::ExportarWork {
   Column column(const char* table, std::size_t field) {
     Column values;
     for (const auto& row : rows(table)) values.push_back(row.at(field));

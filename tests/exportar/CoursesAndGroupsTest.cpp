@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeShell.h"
-#include "TestSupport.h"
+#include "ExportarWork.h"
 #include "exportar/Builders.h"
 #include "exportar/Conventions.h"
 #include "exportar/Cursost.h"
@@ -15,28 +14,7 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-struct Work {
-  test::TempDir dir;
-  ProgramState state{dir.path()};
-  test::FakeShell shell;
-
-  void load(const std::string& body) {
-    test::writeFile(dir / "centre.xml",
-                    "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
-    state.document = loadAdministrationDocument(dir / "centre.xml");
-  }
-  Rows rows(const char* table) { return test::tableRows(dir.path(), table); }
-  // What the user would have typed in the dialog: CURSOST with these rows (CODI, DESCRIPCIO,
-  // NIVEL, CURSO), as the courses builder leaves it.
-  void typedCourses(const Rows& courses) {
-    test::writeTable(dir.path(), "CURSOST",
-                     {{"CODI", dbase::FieldKind::Text, 20},
-                      {"DESCRIPCIO", dbase::FieldKind::Text, 100},
-                      {"NIVEL", dbase::FieldKind::Text, 5},
-                      {"CURSO", dbase::FieldKind::Text, 3}},
-                     courses);
-  }
-};
+using Work = test::ExportarWork;
 
 TEST(Courses, OneRecordPerCourseWithLevelAndNumberEmpty) {
   Work w;
@@ -47,12 +25,8 @@ TEST(Courses, OneRecordPerCourseWithLevelAndNumberEmpty) {
   buildCursost(w.state, w.shell);
   EXPECT_EQ(w.rows("CURSOST"),
             (Rows{{"ESO1", "1r d'ESO", "", ""}, {std::string(20, 'C'), std::string(100, 'd'), "", ""}}));
-  dbase::Table t(w.dir.path(), "CURSOST");
-  t.open(dbase::OpenMode::Shared);
-  std::vector<std::string> layout;
-  for (std::size_t i = 0; i < t.fieldCount(); ++i)
-    layout.push_back(t.fieldAt(i).name() + " " + t.fieldAt(i).type() + std::to_string(t.fieldAt(i).width()));
-  EXPECT_EQ(layout, (std::vector<std::string>{"CODI C20", "DESCRIPCIO C100", "NIVEL C5", "CURSO C3"}));
+  EXPECT_EQ(w.layout("CURSOST"),
+            (std::vector<std::string>{"CODI C 20", "DESCRIPCIO C 100", "NIVEL C 5", "CURSO C 3"}));
 }
 
 TEST(Courses, PassesGoOnWhileDataIsMissingAndEndOnAForcedExitOrTheCloseBox) {

@@ -4,8 +4,7 @@
 
 #include <cmath>
 
-#include "FakeShell.h"
-#include "TestSupport.h"
+#include "ExportarWork.h"
 #include "exportar/Builders.h"
 #include "exportar/Exportar.h"
 #include "exportar/SubjectLines.h"
@@ -45,27 +44,16 @@ TEST(SubjectLines, HoursAndLessonPatterns) {
   }
 }
 
-struct Work {
-  test::TempDir dir;
-  ProgramState state{dir.path()};
-  test::FakeShell shell;
-
-  // Subjects and groups as the earlier builders leave them, from a small document with the
-  // levels already typed.
+// Subjects and groups as the earlier builders leave them, from a small document with the
+// levels already typed.
+struct Work : test::ExportarWork {
   void build(const std::string& body, const Rows& courses) {
-    test::writeFile(dir / "centre.xml",
-                    "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
-    state.document = loadAdministrationDocument(dir / "centre.xml");
-    test::writeTable(dir.path(), "CURSOST",
-                     {{"CODI", dbase::FieldKind::Text, 20},
-                      {"DESCRIPCIO", dbase::FieldKind::Text, 100},
-                      {"NIVEL", dbase::FieldKind::Text, 5},
-                      {"CURSO", dbase::FieldKind::Text, 3}},
-                     courses);
+    load(body);
+    typedCourses(courses);
     buildAsignomt(state, shell);
     buildGrupost(state, shell);
   }
-  Rows rows() { return test::tableRows(dir.path(), "ASIGT"); }
+  Rows lines() { return rows("ASIGT"); }
 };
 
 const char* const kTwoCourses =
@@ -83,13 +71,13 @@ TEST(SubjectLines, OneLinePerGroupAndSubjectOfItsCourse) {
   buildAsigt(w.state, w.shell);
   EXPECT_EQ(w.shell.events, std::vector<std::string>{"lines?"});
   // A subject listed twice gives two lines; activities (no course) none.
-  EXPECT_EQ(w.rows(), (Rows{{"MAT", "", "ESO1A", "", "", "ESO", "1", "A", "4", "1111", "", ""},
-                            {"CAT", "", "ESO1A", "", "", "ESO", "1", "A", "4", "1111", "", ""},
-                            {"CAT1", "", "ESO1A", "", "", "ESO", "1", "A", "4", "1111", "", ""},
-                            {"MAT", "", "ESO1B", "", "", "ESO", "1", "B", "4", "1111", "", ""},
-                            {"CAT", "", "ESO1B", "", "", "ESO", "1", "B", "4", "1111", "", ""},
-                            {"CAT1", "", "ESO1B", "", "", "ESO", "1", "B", "4", "1111", "", ""},
-                            {"MUS", "", "ESO2A", "", "", "ESO", "2", "A", "4", "1111", "", ""}}));
+  EXPECT_EQ(w.lines(), (Rows{{"MAT", "", "ESO1A", "", "", "ESO", "1", "A", "4", "1111", "", ""},
+                             {"CAT", "", "ESO1A", "", "", "ESO", "1", "A", "4", "1111", "", ""},
+                             {"CAT1", "", "ESO1A", "", "", "ESO", "1", "A", "4", "1111", "", ""},
+                             {"MAT", "", "ESO1B", "", "", "ESO", "1", "B", "4", "1111", "", ""},
+                             {"CAT", "", "ESO1B", "", "", "ESO", "1", "B", "4", "1111", "", ""},
+                             {"CAT1", "", "ESO1B", "", "", "ESO", "1", "B", "4", "1111", "", ""},
+                             {"MUS", "", "ESO2A", "", "", "ESO", "2", "A", "4", "1111", "", ""}}));
   for (dbase::Table* t : {&w.state.wwTableGrupos, &w.state.wwTableNomAsg}) EXPECT_FALSE(t->isOpen());
 }
 
@@ -98,15 +86,11 @@ TEST(SubjectLines, OnlyOkCreatesLinesAndTheTableHasItsTwelveFieldsAnyway) {
   w.build(kTwoCourses, {{"ESO1", "1r", "ESO", "1"}, {"ESO2", "2n", "ESO", "2"}});
   w.shell.linesAnswer = false;
   buildAsigt(w.state, w.shell);
-  EXPECT_TRUE(w.rows().empty());
-  dbase::Table t(w.dir.path(), "ASIGT");
-  t.open(dbase::OpenMode::Shared);
-  std::string layout;
-  for (std::size_t i = 0; i < t.fieldCount(); ++i)
-    layout += t.fieldAt(i).name() + " " + t.fieldAt(i).type() + std::to_string(t.fieldAt(i).width()) + ",";
-  EXPECT_EQ(layout,
-            "CASIG C10,CPROF C10,CGRUP C10,CAULA C10,TURNO C1,NIVEL C5,CURSO C3,GRUPO C2,HORAS N20,"
-            "SESIONES C20,NCONEX C4,CTAREA C10,");
+  EXPECT_TRUE(w.lines().empty());
+  EXPECT_EQ(w.layout("ASIGT"),
+            (std::vector<std::string>{"CASIG C 10", "CPROF C 10", "CGRUP C 10", "CAULA C 10", "TURNO C 1",
+                                      "NIVEL C 5", "CURSO C 3", "GRUPO C 2", "HORAS N 20", "SESIONES C 20",
+                                      "NCONEX C 4", "CTAREA C 10"}));
 }
 
 }  // namespace
