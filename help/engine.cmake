@@ -1,0 +1,1 @@
+# The help window over a compiled help file: added by the engine's sources.

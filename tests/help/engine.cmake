@@ -1,0 +1,1 @@
+# Tests of the help window and the compiled-help reader.
