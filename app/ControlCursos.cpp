@@ -367,6 +367,8 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
   for (QWidget* widget :
        {static_cast<QWidget*>(this), static_cast<QWidget*>(CursosTDBGrid), static_cast<QWidget*>(BitBtn1)})
     widget->setProperty("helpContext", kHelpContext);
+  // The help window opens at this dialog's page when F1 is pressed here.
+  setProperty("helpTopic", "niveles.htm");
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
   f1->setContext(Qt::WindowShortcut);
   connect(f1, &QShortcut::activated, this, [this] {

@@ -16,6 +16,8 @@
 
 #include "ModalDriver.h"
 #include "TestSupport.h"
+#include "app/ApplicationHelp.h"
+#include "help/FakeEngine.h"
 
 namespace pontix {
 namespace {
@@ -126,6 +128,51 @@ TEST(MainWindow, HelpButtonAsksForTheContentsOfScolariaChm) {
   EXPECT_EQ(f1->key(), QKeySequence(Qt::Key_F1));
   emit f1->activated();
   EXPECT_EQ(contexts, std::vector<int>{1});
+}
+
+// The help file is the one installed beside the program, whatever the working folder.
+TEST(MainWindow, HelpReachesTheEngineWithTheHelpFileBesideTheProgram) {
+  test::FakeEngine engine;
+  const std::string installed = (QCoreApplication::applicationDirPath() + "/Scolaria.chm").toStdString();
+  {
+    ApplicationHelp help(engine.loader());
+    qApp->setProperty("helpFile", kHelpFile);
+    TMForm form({});
+    help.serve(form);
+    emit form.findChild<QShortcut*>()->activated();
+    child<QPushButton>(form, "Button1")->click();
+    EXPECT_EQ(engine.calls, (std::vector<test::EngineCall>{test::call(installed, help::HH_HELP_CONTEXT, 1),
+                                                           test::call(installed, help::HH_DISPLAY_TOC)}));
+    engine.calls.clear();
+  }
+  // The help window goes with the program.
+  EXPECT_EQ(engine.calls, std::vector<test::EngineCall>{test::call("(none)", help::HH_CLOSE_ALL)});
+  EXPECT_EQ(engine.librariesAlive, 0);
+}
+
+TEST(MainWindow, F1InTheAssignmentDialogAsksForContextOne) {
+  Desk desk;
+  std::filesystem::path document = desk.document("<CENTRE/>");
+  test::FakeEngine engine;
+  ApplicationHelp help(engine.loader());
+  qApp->setProperty("helpFile", kHelpFile);
+  TMForm form({});
+  help.serve(form);
+  form.show();
+  QString topic;
+  ModalDriver driver({ModalDriver::chooseFile(q(document)),
+                      [&](QWidget* modal) {
+                        topic = modal->property("helpTopic").toString();
+                        emit modal->findChild<QShortcut*>()->activated();
+                        modal->findChild<QPushButton*>("BitBtn1")->click();
+                      },
+                      ModalDriver::pressOk(), ModalDriver::pressOk()});
+  child<QPushButton>(form, "BExportar")->click();
+  ASSERT_TRUE(driver.allStepsTaken());
+  const std::string installed = (QCoreApplication::applicationDirPath() + "/Scolaria.chm").toStdString();
+  EXPECT_EQ(engine.calls, std::vector<test::EngineCall>{test::call(installed, help::HH_HELP_CONTEXT, 1)});
+  // The help window shows the dialog's own page for that context.
+  EXPECT_EQ(topic, "niveles.htm");
 }
 
 TEST(MainWindow, EnterPressesTheFocusedButton) {
