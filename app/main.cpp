@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/ApplicationHelp.h"
 #include "app/MainForm.h"
 #include "app/QtSpanish.h"
 
@@ -17,7 +18,9 @@ int main(int argc, char** argv) {
   application.setProperty("helpFile", pontix::kHelpFile);
   application.setApplicationName(pontix::kApplicationTitle);
   pontix::loadQtSpanish(application);  // without it Qt's own dialogs stay English
+  pontix::ApplicationHelp help;  // started before the main window, which asks it
   pontix::TMForm MForm(application.arguments().mid(1));
+  help.serve(MForm);
   // Closing the main window ends the program; quit() would not while it has a foreign parent.
   QObject::connect(&MForm, &pontix::TMForm::closed, &application, [] { QCoreApplication::exit(0); });
   MForm.show();
