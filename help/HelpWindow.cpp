@@ -266,9 +266,14 @@ void HelpWindow::restoreLayout() {
   QSettings settings(QStringLiteral("Pontix"), QStringLiteral("Pontix"));
   QSize size = settings.value(settingsKey("tamano")).toSize();
   if (!size.isValid()) size = QSize(900, 620);
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    size = size.boundedTo(screen->availableGeometry().size());
   resize(size);
+  // Centred, like the main window; otherwise a window manager may put it in a corner.
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect available = screen->availableGeometry();
+    size = size.boundedTo(available.size());
+    resize(size);
+    move(available.center() - QPoint(size.width() / 2, size.height() / 2));
+  }
   if (!splitter_->restoreState(settings.value(settingsKey("division")).toByteArray()))
     splitter_->setSizes({260, size.width() - 260});
 }
