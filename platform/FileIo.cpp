@@ -114,43 +114,111 @@ void File::close() {
   if (::close(fd) != 0 && errno != EINTR) fail("No se pudo cerrar el archivo", path_, errno);
 }
 
-void writeFileAtomically(const std::filesystem::path& target, std::string_view contents) {
-  std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+namespace {
+
+// Large enough that a disk write costs little per byte, small enough not to matter in memory.
+constexpr std::size_t kAtomicBufferBytes = 64 * 1024;
+
+std::filesystem::path folderOf(const std::filesystem::path& target) {
+  return target.parent_path().empty() ? "." : target.parent_path();
+}
+
+}  // namespace
+
+AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
+  const std::filesystem::path folder = folderOf(target_);
   struct stat existing {};
-  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  const bool exists = ::stat(target_.c_str(), &existing) == 0;
   // A read-only file stays as it is, as on Windows, even for an administrator.
-  if (exists && S_ISDIR(existing.st_mode)) fail("No se pudo escribir el archivo", target, EISDIR);
-  if (exists && isReadOnly(target)) fail("No se pudo escribir el archivo", target, EACCES);
+  if (exists && S_ISDIR(existing.st_mode)) fail("No se pudo escribir el archivo", target_, EISDIR);
+  if (exists && isReadOnly(target_)) fail("No se pudo escribir el archivo", target_, EACCES);
   std::random_device rd;
-  std::filesystem::path temp;
-  File file;
   for (int attempt = 0;; ++attempt) {
-    temp = folder / ("." + target.filename().string() + "." + std::to_string(rd() % 1000000) + ".tmp");
-    int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    temp_ = folder / ("." + target_.filename().string() + "." + std::to_string(rd() % 1000000) + ".tmp");
+    int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       ::close(fd);
-      file = File::open(temp, File::Mode::ReadWrite);
       break;
     }
-    if (errno != EEXIST || attempt > 100) fail("No se pudo escribir el archivo", target, errno);
+    if (errno != EEXIST || attempt > 100) fail("No se pudo escribir el archivo", target_, errno);
   }
   try {
-    if (exists) ::fchmod(file.descriptor(), existing.st_mode & 07777);
-    file.writeAt(0, contents);
-    file.sync();
-    file.close();
-    if (::rename(temp.c_str(), target.c_str()) != 0) fail("No se pudo escribir el archivo", target, errno);
+    file_ = File::open(temp_, File::Mode::ReadWrite);
+    if (exists) ::fchmod(file_.descriptor(), existing.st_mode & 07777);
   } catch (...) {
-    std::error_code ignored;
-    std::filesystem::remove(temp, ignored);
+    discard();
     throw;
   }
+}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+void AtomicFile::requireUnfinished() const {
+  if (finished_)
+    throw Error(ErrorKind::InvalidArgument,
+                "No se puede seguir escribiendo el archivo '" + target_.string() + "'");
+}
+
+void AtomicFile::append(std::string_view bytes) {
+  requireUnfinished();
+  if (buffer_.size() + bytes.size() <= kAtomicBufferBytes) {
+    buffer_ += bytes;
+    return;
+  }
+  try {
+    writeBuffer();
+    if (bytes.size() < kAtomicBufferBytes) {
+      buffer_ = bytes;
+      return;
+    }
+    file_.writeAt(written_, bytes);
+    written_ += bytes.size();
+  } catch (...) {
+    discard();
+    throw;
+  }
+}
+
+void AtomicFile::writeBuffer() {
+  if (buffer_.empty()) return;
+  file_.writeAt(written_, buffer_);
+  written_ += buffer_.size();
+  buffer_.clear();
+}
+
+void AtomicFile::commit() {
+  requireUnfinished();
+  try {
+    writeBuffer();
+    file_.sync();
+    file_.close();
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) fail("No se pudo escribir el archivo", target_, errno);
+  } catch (...) {
+    discard();
+    throw;
+  }
+  finished_ = true;
   // The rename itself survives a power cut only once the folder is on disk too.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);
   }
+}
+
+void AtomicFile::discard() noexcept {
+  if (finished_) return;
+  finished_ = true;
+  file_ = File();
+  std::string().swap(buffer_);
+  std::error_code ignored;
+  std::filesystem::remove(temp_, ignored);
+}
+
+void writeFileAtomically(const std::filesystem::path& target, std::string_view contents) {
+  AtomicFile file(target);
+  file.append(contents);
+  file.commit();
 }
 
 bool isReadOnly(const std::filesystem::path& path) noexcept {

@@ -43,6 +43,40 @@ class File {
   int fd_ = -1;
 };
 
+// A file written from start to end that replaces target only at commit(): the bytes go to a
+// temporary file in target's folder, renamed over target once they are all on disk. Until then,
+// and for good when a write or the commit fails or the object goes away uncommitted, an earlier
+// target stays as it was and the temporary file is removed. Keeps the permissions of an
+// existing target; refuses a read-only one (no write permission bits) as Windows does.
+class AtomicFile {
+ public:
+  // Creates the temporary file; throws when target is a folder or read-only, or its folder
+  // cannot take the file.
+  explicit AtomicFile(std::filesystem::path target);
+  ~AtomicFile();  // uncommitted: removes the temporary file
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  const std::filesystem::path& target() const { return target_; }
+
+  // Adds bytes at the end. Buffered: a full disk may be reported by a later call or commit().
+  void append(std::string_view bytes);
+  // Writes what is buffered, syncs and renames the file over target.
+  void commit();
+
+ private:
+  void writeBuffer();
+  void discard() noexcept;
+  void requireUnfinished() const;
+
+  std::filesystem::path target_;
+  std::filesystem::path temp_;
+  File file_;
+  std::uint64_t written_ = 0;  // bytes already in the temporary file
+  std::string buffer_;
+  bool finished_ = false;  // committed or discarded
+};
+
 // Replaces target with contents through a temporary file in the same folder and a rename,
 // so a failure leaves any earlier file as it was. Keeps the permissions of an existing file;
 // refuses a read-only one (no write permission bits) as Windows does.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "TestSupport.h"
 #include "platform/Error.h"
 
@@ -38,6 +40,97 @@ TEST(AtomicWrite, UnwritablePlacesAreErrors) {
   std::filesystem::permissions(dir / "solo-lectura.xml", std::filesystem::perms::owner_read);
   EXPECT_THROW(writeFileAtomically(dir / "solo-lectura.xml", "despues"), Error);
   EXPECT_EQ(test::readFile(dir / "solo-lectura.xml"), "antes");
+}
+
+std::size_t entries(const std::filesystem::path& dir) {
+  return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
+}
+
+// Appends small and large, across the buffer: the target changes only at commit, whole.
+TEST(AtomicFile, TargetIsReplacedOnlyAtCommit) {
+  test::TempDir dir;
+  const std::filesystem::path target = dir / "SolucioHorari.xml";
+  test::writeFile(target, "antes");
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write |
+                                           std::filesystem::perms::group_read);
+  std::string expected;
+  {
+    AtomicFile file(target);
+    EXPECT_EQ(entries(dir.path()), 2u);
+    for (std::size_t n : {1, 7, 40'000, 300'000, 0, 25'000, 3})
+      for (int repeat = 0; repeat < 3; ++repeat) {
+        std::string chunk(n, static_cast<char>('a' + expected.size() % 26));
+        file.append(chunk);
+        expected += chunk;
+      }
+    EXPECT_EQ(test::readFile(target), "antes");
+    file.commit();
+    EXPECT_THROW(file.append("x"), Error);
+  }
+  EXPECT_EQ(test::readFile(target), expected);
+  EXPECT_EQ(entries(dir.path()), 1u);
+  EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+}
+
+// A full disk at any write, a rename that fails, or no commit at all: the earlier file stays
+// and the temporary file goes at once.
+TEST(AtomicFile, FailuresKeepTheEarlierFileAndLeaveNoTemporary) {
+  test::TempDir dir;
+  const std::filesystem::path target = dir / "SolucioHorari.xml";
+  const std::string chunk(50'000, 'x');
+  struct Case {
+    const char* what;
+    std::optional<std::uint64_t> budget;  // bytes the disk takes
+    const char* message;
+  } cases[] = {
+      {"disco lleno al empezar", 0, "no queda espacio en el disco"},
+      {"disco lleno a medias", 180'000, "no queda espacio en el disco"},
+      {"disco lleno al final", 499'999, "no queda espacio en el disco"},
+      {"sin confirmar", std::nullopt, nullptr},
+  };
+  for (const Case& c : cases) {
+    test::writeFile(target, "antes");
+    std::optional<ScopedWriteFailure> full;
+    if (c.budget) full.emplace(*c.budget);
+    std::string message;
+    {
+      AtomicFile file(target);
+      try {
+        for (int i = 0; i < 10; ++i) file.append(chunk);
+        if (c.message) file.commit();
+      } catch (const Error& e) {
+        message = e.what();
+        EXPECT_EQ(e.kind(), ErrorKind::IOError) << c.what;
+        EXPECT_EQ(entries(dir.path()), 1u) << c.what;  // gone before the error is handled
+        EXPECT_THROW(file.append("x"), Error) << c.what;
+      }
+    }
+    if (c.message) {
+      EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+    }
+    EXPECT_EQ(test::readFile(target), "antes") << c.what;
+    EXPECT_EQ(entries(dir.path()), 1u) << c.what;
+  }
+
+  // The target became a folder with files in it while the file was being written.
+  std::filesystem::remove(target);
+  AtomicFile file(target);
+  file.append("nuevo");
+  std::filesystem::create_directory(target);
+  test::writeFile(target / "dentro", "");
+  try {
+    file.commit();
+    ADD_FAILURE() << "sin error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("No se pudo escribir el archivo '" + target.string() + "'"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(entries(dir.path()), 1u);
+  EXPECT_TRUE(std::filesystem::is_directory(target));
 }
 
 }  // namespace
