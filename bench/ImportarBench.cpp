@@ -1,5 +1,6 @@
 // Importar of 10k, 100k and 1M timetable entries against lookup tables of 10k records each:
-// cost must grow with the entries, not with entries times records.
+// time must grow with the entries, not with entries times records, and peak memory not with
+// the entries at all (the file is written as SOLUC is read).
 // Run: build with -DPONTIX_BENCH=ON, then build/bench/importar_bench; one size per process
 // (--benchmark_filter=entries:1000000) makes peak_MB that size's own peak. The working folders are left
 // in $TMPDIR (default /tmp) as pontix-bench-importar-<n>/, so that other readers of SOLUC.DBF

@@ -10,6 +10,7 @@
 #include "exportar/Conventions.h"
 #include "exportar/Exportar.h"
 #include "platform/AnsiText.h"
+#include "platform/xml/Writer.h"
 
 namespace pontix {
 namespace {
@@ -102,12 +103,6 @@ std::filesystem::path solutionFilePath(const std::string& selectedFileName) {
 }
 
 void exportSolution(ProgramState& state, const std::filesystem::path& outputFile) {
-  state.document.reset();
-  xml::Document& doc = state.document.emplace();
-  doc.appendChild(doc.createElement("HORARI"));
-  doc.selectSingle("/HORARI")->appendChild(doc.createElement("SESSIONS"));
-  xml::Element sessions = *doc.selectSingle("/HORARI/SESSIONS");
-
   Table& soluc = state.wwTableSoluc;
   ScopedOpen openSoluc(soluc, OpenMode::Exclusive);
   ScopedOpen openProft(state.wwTableProfesor, OpenMode::Exclusive);
@@ -124,6 +119,10 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   const Lookup periods(state.wwTableDiasHoras, "DIHO", {"DIA", "HORADESDE", "MINUTOS"});
 
   const bool halves = usesHalfPeriods(soluc, in.hora);
+  // Each entry goes to the file as it is read: memory does not grow with the solution.
+  xml::Writer out(outputFile);
+  out.startElement("HORARI");
+  out.startElement("SESSIONS");
   const std::string empty;
   for (soluc.first(); !soluc.eof(); soluc.next()) {
     if (in.dia.asInteger() == 0) continue;
@@ -136,17 +135,17 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
     // An activity belongs to no group, room or subject.
     const bool lesson = !isActivity(tarea);
 
-    xml::Element sessio = doc.createElement("SESSIO");
-    sessio.setAttribute("placa", teacher[0]);
-    sessio.setAttribute("curs", lesson ? group[0] : empty);
-    sessio.setAttribute("grup", lesson ? group[1] : empty);
-    sessio.setAttribute("dia", period[0]);
-    sessio.setAttribute("hora", period[1]);
-    sessio.setAttribute("durada", period[2]);
-    sessio.setAttribute("aula", lesson ? room[0] : empty);
-    sessio.setAttribute("materia", lesson ? subject[0] : empty);
-    sessio.setAttribute("activitat", ansi::toUtf8(tarea));
-    sessions.appendChild(sessio);
+    out.startElement("SESSIO");
+    out.attribute("placa", teacher[0]);
+    out.attribute("curs", lesson ? group[0] : empty);
+    out.attribute("grup", lesson ? group[1] : empty);
+    out.attribute("dia", period[0]);
+    out.attribute("hora", period[1]);
+    out.attribute("durada", period[2]);
+    out.attribute("aula", lesson ? room[0] : empty);
+    out.attribute("materia", lesson ? subject[0] : empty);
+    out.attribute("activitat", ansi::toUtf8(tarea));
+    out.endElement();
   }
 
   soluc.close();
@@ -156,7 +155,7 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   state.wwTableNomAsg.close();
   state.wwTableDiasHoras.close();
 
-  doc.save(outputFile);
+  out.finish();
 }
 
 void BImportarClick(ProgramState& state, Shell& shell) {
