@@ -1,5 +1,5 @@
-// Exportar's builders (subjects, teacher posts, rooms, courses, groups and subject map, days
-// and hours) on generated administration documents of 10k, 100k and 1M elements: cost must
+// Exportar's builders (subjects, teacher posts, rooms, courses, groups and subject map, subject
+// lines, days and hours) on generated administration documents of 10k, 100k and 1M elements: cost must
 // grow linearly, also when thousands of elements share one short name.
 // Run: build with -DPONTIX_BENCH=ON, then build/bench/exportar_bench. The documents are left
 // in $TMPDIR (default /tmp) as pontix-bench-<kind>-<n>.xml, so that `xmllint --noout` (the
@@ -86,6 +86,7 @@ void BM_ExportarBuilders(benchmark::State& state) {
     pontix::buildAulat(program, shell);
     pontix::buildCursost(program, shell);
     pontix::buildGrupost(program, shell);
+    pontix::buildAsigt(program, shell);
     pontix::buildDiashorast(program, shell);
   }
   state.SetItemsProcessed(state.iterations() * elements);

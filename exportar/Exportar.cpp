@@ -41,8 +41,13 @@ void finishOperation(ProgramState& state, Shell& shell) {
   if (state.hostDriven) shell.closeMainWindow();
 }
 
+const std::vector<std::string> kAdministrationPaths = {
+    "/CENTRE/MATERIES/MATERIA", "/CENTRE/ACTIVITATS/ACTIVITAT", "/CENTRE/PLACES/PLACA", "/CENTRE/AULES/AULA",
+    "/CENTRE/CURSOS/CURS",      "/CENTRE/CURSOS/CURS/GRUP",
+};
+
 xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
-  xml::Document document = xml::Document::load(file);
+  xml::Document document = xml::Document::load(file, kAdministrationPaths);
   std::optional<xml::Element> root = document.root();
   if (!root || root->name() != "CENTRE")
     throw Error(ErrorKind::InvalidArgument,

@@ -27,6 +27,10 @@ const ExportarBuilders& exportarBuilders();
 // flag and the buttons as they were; the caller shows them.
 void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
 
+// What the builders read of the administration document: the elements on these paths. The
+// rest is checked and let go.
+extern const std::vector<std::string> kAdministrationPaths;
+
 // Loads the administration document; throws unless it is well-formed XML with root CENTRE.
 xml::Document loadAdministrationDocument(const std::filesystem::path& file);
 

@@ -7,7 +7,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -32,17 +37,11 @@ void initLibxml() {
   });
 }
 
-std::string qualifiedName(const xmlNode* node) {
-  std::string name = reinterpret_cast<const char*>(node->name);
-  if (node->ns && node->ns->prefix) name = reinterpret_cast<const char*>(node->ns->prefix) + (":" + name);
-  return name;
-}
-
-// Compares a node's qualified name without building it.
-bool hasName(const xmlChar* local, const xmlNs* ns, std::string_view name) {
+// Compares a qualified name without building it.
+bool hasName(const xmlChar* local, const xmlChar* prefixOrNull, std::string_view name) {
   std::string_view localName = reinterpret_cast<const char*>(local);
-  if (!ns || !ns->prefix) return localName == name;
-  std::string_view prefix = reinterpret_cast<const char*>(ns->prefix);
+  if (!prefixOrNull) return localName == name;
+  std::string_view prefix = reinterpret_cast<const char*>(prefixOrNull);
   return name.size() == prefix.size() + 1 + localName.size() && name.substr(0, prefix.size()) == prefix &&
          name[prefix.size()] == ':' && name.substr(prefix.size() + 1) == localName;
 }
@@ -69,6 +68,95 @@ std::string position(int line, int column) {
   return " (línea " + std::to_string(line) + ", columna " + std::to_string(column) + ")";
 }
 
+std::string qualifiedName(const xmlChar* local, const xmlChar* prefix) {
+  std::string name = reinterpret_cast<const char*>(local);
+  if (prefix) name = reinterpret_cast<const char*>(prefix) + (":" + name);
+  return name;
+}
+
+}  // namespace
+
+// Bytes in blocks that never move: growing copies nothing, and little is left unused.
+class Arena {
+ public:
+  // Room for `size` bytes in one block. A record larger than a block gets one of its own.
+  char* reserve(std::size_t size, std::uint32_t& block, std::uint32_t& offset) {
+    if (size > UINT32_MAX) throw std::bad_alloc();
+    if (blocks_.empty() || capacity_ - used_ < size) {
+      capacity_ = std::max(size, kBlock);
+      blocks_.push_back(std::make_unique<char[]>(capacity_));
+      used_ = 0;
+    }
+    block = static_cast<std::uint32_t>(blocks_.size() - 1);
+    offset = static_cast<std::uint32_t>(used_);
+    used_ += size;
+    return blocks_.back().get() + offset;
+  }
+  const char* at(std::uint32_t block, std::uint32_t offset) const { return blocks_[block].get() + offset; }
+
+ private:
+  static constexpr std::size_t kBlock = 1 << 20;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t capacity_ = 0;
+  std::size_t used_ = 0;
+};
+
+// What a Document keeps. Elements are in document order, the root first; each one's attributes
+// are packed in the arena as a count, then per attribute its name's number, its length and its
+// bytes (numbers as varints). That is a fraction of the markup, and of a tree's nodes.
+struct KeptDocument {
+  struct Node {
+    std::uint32_t block;  // of the attributes in the arena
+    std::uint32_t offset;
+    std::uint32_t line;
+    std::uint16_t path;
+    std::uint16_t depth;
+  };
+  std::vector<std::string> paths;     // as asked for; then the root's own when not among them
+  std::vector<std::string> pathName;  // the last step of each path: its elements' name
+  std::vector<std::string> attributeNames;
+  std::deque<Node> nodes;             // a deque grows without copying what it holds
+  Arena arena;
+};
+
+namespace {
+
+std::size_t numberSize(std::uint64_t n) {
+  std::size_t size = 1;
+  while (n >= 0x80) {
+    n >>= 7;
+    ++size;
+  }
+  return size;
+}
+
+char* putNumber(char* out, std::uint64_t n) {
+  while (n >= 0x80) {
+    *out++ = static_cast<char>(0x80 | (n & 0x7F));
+    n >>= 7;
+  }
+  *out++ = static_cast<char>(n);
+  return out;
+}
+
+std::uint64_t takeNumber(const char*& p) {
+  std::uint64_t n = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<unsigned char>(*p++);
+    n |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if (!(byte & 0x80)) return n;
+  }
+}
+
+// One step of the paths asked for: the paths share their beginnings.
+struct PathStep {
+  std::string name;
+  int parent;     // -1 for a root element's step
+  int path = -1;  // the path that ends here, if any
+};
+
+constexpr int kNoPath = -2;  // an element no path asked for goes through
+
 }  // namespace
 
 ParseError::ParseError(const std::filesystem::path& file, std::string reason, int line, int column, int code)
@@ -78,74 +166,6 @@ ParseError::ParseError(const std::filesystem::path& file, std::string reason, in
       line_(std::max(line, 0)),
       column_(line > 0 ? std::max(column, 0) : 0),
       code_(code) {}
-
-std::string Element::name() const { return qualifiedName(node_); }
-
-int Element::line() const {
-  long line = xmlGetLineNo(node_);
-  return line > 0 && line <= INT_MAX ? static_cast<int>(line) : 0;
-}
-
-std::vector<Element> Element::children(std::string_view name) const {
-  std::vector<Element> result;
-  for (xmlNode* child = node_->children; child; child = child->next)
-    if (child->type == XML_ELEMENT_NODE && hasName(child->name, child->ns, name))
-      result.push_back(Element(child));
-  return result;
-}
-
-std::optional<std::string> Element::attribute(std::string_view name) const {
-  for (xmlAttr* attr = node_->properties; attr; attr = attr->next) {
-    if (!hasName(attr->name, attr->ns, name)) continue;
-    // Entities were replaced while parsing: the value is its text nodes, nothing to expand.
-    std::string text;
-    for (const xmlNode* part = attr->children; part; part = part->next)
-      if (part->type == XML_TEXT_NODE && part->content) text += reinterpret_cast<const char*>(part->content);
-    return text;
-  }
-  return std::nullopt;
-}
-
-void Element::setAttribute(std::string_view name, std::string_view value) {
-  // XML 1.0 cannot carry C0 controls other than tab, line feed and carriage return: libxml2
-  // would save them as references no parser reads back (and a NUL would cut the value). They
-  // become '?', as the code-page conversion does with what it cannot represent.
-  std::string text(value);
-  for (char& c : text)
-    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') c = '?';
-  if (!xmlSetProp(node_, xmlText(std::string(name)), xmlText(text)))
-    throw Error(ErrorKind::InvalidArgument, "No se pudo asignar el atributo '" + std::string(name) + "'");
-}
-
-void Element::appendChild(Element child) {
-  if (child.node_->parent || child.node_->doc != node_->doc || child.node_ == node_)
-    throw Error(ErrorKind::InvalidArgument, "El elemento '" + child.name() + "' ya está en el documento");
-  xmlAddChild(node_, child.node_);
-}
-
-Document::Document() : doc_(xmlNewDoc(BAD_CAST "1.0")) {
-  if (!doc_) noMemory("crear un documento XML");
-}
-
-Document::~Document() {
-  if (!doc_) return;
-  // Elements created but never attached belong to no tree; free them with the document.
-  for (xmlNode* node : created_)
-    if (!node->parent) xmlFreeNode(node);
-  xmlFreeDoc(doc_);
-}
-
-Document::Document(Document&& other) noexcept
-    : doc_(std::exchange(other.doc_, nullptr)), created_(std::move(other.created_)) {}
-
-Document& Document::operator=(Document&& other) noexcept {
-  if (this != &other) {
-    Document old(std::move(*this));
-    doc_ = std::exchange(other.doc_, nullptr);
-    created_ = std::move(other.created_);
-  }
-  return *this;
-}
 
 namespace {
 
@@ -187,6 +207,18 @@ struct LoadState {
   // libxml2 goes on after the first fault and reports the last one; the first names the cause.
   bool seen = false;
   bool seenFatal = false;
+
+  // What is kept, and where the parse is among the paths asked for.
+  KeptDocument* kept = nullptr;
+  const std::vector<PathStep>* steps = nullptr;
+  std::vector<int> open;  // the step of each open element, or kNoPath
+  struct NamePointersHash {
+    std::size_t operator()(const std::pair<const xmlChar*, const xmlChar*>& p) const noexcept {
+      return std::hash<const void*>()(p.first) * 31 + std::hash<const void*>()(p.second);
+    }
+  };
+  // libxml2 keeps every name once in its dictionary: its pointers name an attribute.
+  std::unordered_map<std::pair<const xmlChar*, const xmlChar*>, std::uint32_t, NamePointersHash> attributeIds;
 
   void refuse(std::string why, int errorCode) {
     if (refused) return;
@@ -367,12 +399,132 @@ class QuietLibxml {
 
 }  // namespace
 
-Document Document::load(const std::filesystem::path& file) {
+
+namespace {
+
+void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, const xmlChar*, int, const xmlChar**,
+                 int attributeCount, int defaulted, const xmlChar** attributes) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(data);
+  auto* state = static_cast<LoadState*>(ctxt->_private);
+  if (state->refused) return;
+  try {
+    const std::vector<PathStep>& steps = *state->steps;
+    const int parent = state->open.empty() ? -1 : state->open.back();
+    int step = kNoPath;
+    if (parent != kNoPath)
+      for (std::size_t i = 0; i < steps.size(); ++i)
+        if (steps[i].parent == parent && hasName(localName, prefix, steps[i].name)) {
+          step = static_cast<int>(i);
+          break;
+        }
+    const bool root = state->open.empty();
+    if (state->open.size() >= UINT16_MAX) return state->refuse("el documento anida demasiados elementos", XML_ERR_INTERNAL_ERROR);
+    state->open.push_back(step);
+    KeptDocument& kept = *state->kept;
+    int path = step >= 0 ? steps[static_cast<std::size_t>(step)].path : -1;
+    if (root && path < 0) {
+      path = static_cast<int>(kept.paths.size());
+      kept.pathName.push_back(qualifiedName(localName, prefix));
+      kept.paths.push_back("/" + kept.pathName.back());
+    }
+    if (path < 0) return;
+
+    // Declared defaults are not the document's own, as a tree would not have them either.
+    const int count = std::max(attributeCount - defaulted, 0);
+    if (static_cast<std::size_t>(count) > markup::kMaxAttributes)  // the look before parsing lets none through
+      return state->refuse("el elemento <" + qualifiedName(localName, prefix) + "> tiene más de " +
+                               std::to_string(markup::kMaxAttributes) + " atributos",
+                           XML_ERR_USER_STOP);
+    std::uint32_t ids[markup::kMaxAttributes];
+    std::size_t size = numberSize(static_cast<std::uint64_t>(count));
+    for (int i = 0; i < count; ++i) {
+      const xmlChar** attribute = attributes + 5 * i;
+      auto [id, fresh] = state->attributeIds.try_emplace({attribute[0], attribute[1]},
+                                                         static_cast<std::uint32_t>(kept.attributeNames.size()));
+      if (fresh) kept.attributeNames.push_back(qualifiedName(attribute[0], attribute[1]));
+      ids[i] = id->second;
+      const auto length = static_cast<std::size_t>(attribute[4] - attribute[3]);
+      size += numberSize(ids[i]) + numberSize(length) + length;
+    }
+    KeptDocument::Node node{};
+    char* out = kept.arena.reserve(size, node.block, node.offset);
+    out = putNumber(out, static_cast<std::uint64_t>(count));
+    for (int i = 0; i < count; ++i) {
+      const xmlChar** attribute = attributes + 5 * i;
+      const auto length = static_cast<std::size_t>(attribute[4] - attribute[3]);
+      out = putNumber(out, ids[i]);
+      out = putNumber(out, length);
+      std::memcpy(out, attribute[3], length);
+      out += length;
+    }
+    const int line = ctxt->input ? ctxt->input->line : 0;
+    node.line = static_cast<std::uint32_t>(std::max(line, 0));
+    node.path = static_cast<std::uint16_t>(path);
+    node.depth = static_cast<std::uint16_t>(state->open.size() - 1);
+    kept.nodes.push_back(node);
+  } catch (const std::bad_alloc&) {
+    state->outOfMemory = true;
+    state->refuse("", XML_ERR_NO_MEMORY);
+  }
+}
+
+void closeElement(void* data, const xmlChar*, const xmlChar*, const xmlChar*) {
+  auto* state = static_cast<LoadState*>(static_cast<xmlParserCtxtPtr>(data)->_private);
+  if (!state->open.empty()) state->open.pop_back();
+}
+
+// The paths asked for, as steps from the root; a path's number is its place in `paths`.
+std::vector<PathStep> stepsOf(const std::vector<std::string>& paths) {
+  if (paths.size() > UINT16_MAX - 1) throw std::logic_error("Too many paths to keep");
+  std::vector<PathStep> steps;
+  for (std::size_t p = 0; p < paths.size(); ++p) {
+    int at = -1;
+    for (std::string_view name : splitPath(paths[p])) {
+      auto known = std::find_if(steps.begin(), steps.end(),
+                                [&](const PathStep& s) { return s.parent == at && s.name == name; });
+      if (known == steps.end()) known = steps.insert(steps.end(), PathStep{std::string(name), at});
+      at = static_cast<int>(known - steps.begin());
+    }
+    if (at < 0) throw std::logic_error("An empty path to keep: " + paths[p]);
+    steps[static_cast<std::size_t>(at)].path = static_cast<int>(p);
+  }
+  return steps;
+}
+
+// The file, read a piece at a time from its start, for libxml2.
+struct FileReader {
+  explicit FileReader(io::File opened) : file(std::move(opened)) {}
+  io::File file;
+  std::uint64_t offset = 0;
+  std::exception_ptr error;
+
+  std::size_t read(char* buffer, std::size_t size) {
+    const std::size_t got = file.readAt(offset, {buffer, size});
+    offset += got;
+    return got;
+  }
+  static int callback(void* context, char* buffer, int size) {
+    auto* reader = static_cast<FileReader*>(context);
+    try {
+      return static_cast<int>(reader->read(buffer, static_cast<std::size_t>(std::max(size, 0))));
+    } catch (...) {
+      reader->error = std::current_exception();
+      return -1;
+    }
+  }
+};
+
+}  // namespace
+
+Document Document::load(const std::filesystem::path& file, const std::vector<std::string>& paths) {
   initLibxml();
-  std::string bytes = io::readWholeFile(file);
-  if (bytes.size() > static_cast<std::size_t>(INT_MAX))
-    throw Error(ErrorKind::InvalidArgument, "El archivo " + file.string() + " es demasiado grande");
-  if (std::string encoding = markup::unreadableEncoding(bytes); !encoding.empty()) {
+  const std::vector<PathStep> steps = stepsOf(paths);
+  FileReader reader(io::File::open(file, io::File::Mode::Read));
+  const std::uint64_t size = reader.file.size();
+
+  std::string start(4096, '\0');
+  start.resize(reader.file.readAt(0, start));
+  if (std::string encoding = markup::unreadableEncoding(start); !encoding.empty()) {
     if (encoding == "UTF-32" || encoding == "EBCDIC")
       throw ParseError(file, "el documento está en " + encoding + ", que Pontix no lee: guárdelo en UTF-8", 0,
                        0, XML_ERR_UNSUPPORTED_ENCODING);
@@ -380,22 +532,45 @@ Document Document::load(const std::filesystem::path& file) {
         file, "la codificación declarada '" + encoding + "' no está admitida: guarde el documento en UTF-8",
         1, 0, XML_ERR_UNSUPPORTED_ENCODING);
   }
+  // A first look at the markup, a piece at a time; then the parse reads the file again.
   std::size_t namespaceDeclarations = 0;
-  if (std::optional<markup::CrowdedTag> crowded =
-          markup::crowdedStartTagInDocument(bytes, namespaceDeclarations))
+  if (std::optional<markup::CrowdedTag> crowded = markup::crowdedStartTagInStream(
+          [&](char* buffer, std::size_t n) { return reader.read(buffer, n); }, namespaceDeclarations))
     throw ParseError(file, crowdedReason(*crowded, ""), crowded->line, 0, XML_ERR_USER_STOP);
+  reader.offset = 0;
+
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
   if (!ctxt) noMemory("leer el archivo " + file.string());
+  auto kept = std::make_unique<KeptDocument>();
+  kept->paths = paths;
+  for (const std::string& path : paths) {
+    const std::vector<std::string_view> names = splitPath(path);
+    kept->pathName.emplace_back(names.back());
+  }
   LoadState state;
   state.namespaceDeclarations = namespaceDeclarations;
   state.ctxt = ctxt.get();
-  state.budget = std::max<std::size_t>(8u << 20, 8 * bytes.size());
-  state.getEntity = ctxt->sax->getEntity;
-  state.getParameterEntity = ctxt->sax->getParameterEntity;
-  ctxt->sax->getEntity = guardedEntity;
-  ctxt->sax->getParameterEntity = guardedParameterEntity;
-  state.attributeDecl = ctxt->sax->attributeDecl;
-  ctxt->sax->attributeDecl = countedAttributeDecl;
+  state.budget = std::max<std::size_t>(8u << 20, 8 * static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX / 8)));
+  state.kept = kept.get();
+  state.steps = &steps;
+  xmlSAXHandler* sax = ctxt->sax;
+  state.getEntity = sax->getEntity;
+  state.getParameterEntity = sax->getParameterEntity;
+  state.attributeDecl = sax->attributeDecl;
+  sax->getEntity = guardedEntity;
+  sax->getParameterEntity = guardedParameterEntity;
+  sax->attributeDecl = countedAttributeDecl;
+  // No tree: the elements asked for are kept as they come, the rest is only checked.
+  sax->startElementNs = keepElement;
+  sax->endElementNs = closeElement;
+  sax->startElement = nullptr;
+  sax->endElement = nullptr;
+  sax->characters = nullptr;
+  sax->ignorableWhitespace = nullptr;
+  sax->cdataBlock = nullptr;
+  sax->comment = nullptr;
+  sax->processingInstruction = nullptr;
+  sax->reference = nullptr;
   ctxt->_private = &state;
   // Entities are replaced during the parse, where libxml2's own limits apply as well.
   const int options =
@@ -404,11 +579,15 @@ Document Document::load(const std::filesystem::path& file) {
   xmlDocPtr doc;
   {
     QuietLibxml quiet(&state);
-    doc = xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
-                            options);
+    doc = xmlCtxtReadIO(ctxt.get(), FileReader::callback, nullptr, &reader, url.c_str(), nullptr, options);
   }
-  if (doc && ctxt->wellFormed && !state.refused && !state.seenFatal) return Document(doc);
+  // What the parse made is the DTD and its entities: nothing the caller reads.
+  const bool parsed = doc != nullptr;
   if (doc) xmlFreeDoc(doc);
+  if (reader.error) std::rethrow_exception(reader.error);
+  if (parsed && ctxt->wellFormed && !state.refused && !state.seenFatal) {
+    return Document(std::move(kept));
+  }
   if (!state.seen && !state.refused) {
     if (const xmlError* err = xmlCtxtGetLastError(ctxt.get()); err && err->code != XML_ERR_OK)
       keepFirstError(&state, const_cast<xmlErrorPtr>(err));
@@ -418,26 +597,27 @@ Document Document::load(const std::filesystem::path& file) {
   throw ParseError(file, state.reason, state.line, state.column, state.code);
 }
 
+Document::Document() = default;
+Document::Document(std::unique_ptr<KeptDocument> kept) : kept_(std::move(kept)) {}
+Document::~Document() = default;
+Document::Document(Document&&) noexcept = default;
+Document& Document::operator=(Document&&) noexcept = default;
+
 std::optional<Element> Document::root() const {
-  xmlNode* node = xmlDocGetRootElement(doc_);
-  if (!node) return std::nullopt;
-  return Element(node);
+  if (!kept_ || kept_->nodes.empty()) return std::nullopt;
+  return Element(kept_.get(), 0);
 }
 
 std::vector<Element> Document::select(std::string_view absolutePath) const {
-  std::vector<std::string_view> steps = splitPath(absolutePath);
-  std::optional<Element> top = root();
-  if (steps.empty() || !top || !hasName(top->node_->name, top->node_->ns, steps.front())) return {};
-  std::vector<Element> level{*top};
-  for (std::size_t i = 1; i < steps.size() && !level.empty(); ++i) {
-    std::vector<Element> next;
-    for (const Element& e : level) {
-      std::vector<Element> kids = e.children(steps[i]);
-      next.insert(next.end(), kids.begin(), kids.end());
-    }
-    level = std::move(next);
-  }
-  return level;
+  if (!kept_) return {};
+  const auto known = std::find(kept_->paths.begin(), kept_->paths.end(), absolutePath);
+  if (known == kept_->paths.end())
+    throw std::logic_error("The document did not keep the elements of " + std::string(absolutePath));
+  const auto path = static_cast<std::uint16_t>(known - kept_->paths.begin());
+  std::vector<Element> found;
+  for (std::size_t i = 0; i < kept_->nodes.size(); ++i)
+    if (kept_->nodes[i].path == path) found.push_back(Element(kept_.get(), i));
+  return found;
 }
 
 std::optional<Element> Document::selectSingle(std::string_view absolutePath) const {
@@ -446,29 +626,29 @@ std::optional<Element> Document::selectSingle(std::string_view absolutePath) con
   return all.front();
 }
 
-Element Document::createElement(std::string_view name) {
-  xmlNode* node = xmlNewDocNode(doc_, nullptr, xmlText(std::string(name)), nullptr);
-  if (!node) noMemory("crear el elemento '" + std::string(name) + "'");
-  created_.push_back(node);
-  return Element(node);
+std::string Element::name() const { return doc_->pathName[doc_->nodes[index_].path]; }
+
+int Element::line() const { return static_cast<int>(std::min<std::uint32_t>(doc_->nodes[index_].line, INT_MAX)); }
+
+std::vector<Element> Element::children(std::string_view name) const {
+  std::vector<Element> result;
+  const std::uint16_t depth = doc_->nodes[index_].depth;
+  for (std::size_t i = index_ + 1; i < doc_->nodes.size() && doc_->nodes[i].depth > depth; ++i)
+    if (doc_->nodes[i].depth == depth + 1 && doc_->pathName[doc_->nodes[i].path] == name)
+      result.push_back(Element(doc_, i));
+  return result;
 }
 
-void Document::appendChild(Element child) {
-  if (xmlDocGetRootElement(doc_))
-    throw Error(ErrorKind::InvalidArgument, "El documento ya tiene un elemento raíz");
-  if (child.node_->parent || child.node_->doc != doc_)
-    throw Error(ErrorKind::InvalidArgument, "El elemento '" + child.name() + "' ya está en el documento");
-  xmlDocSetRootElement(doc_, child.node_);
-}
-
-void Document::save(const std::filesystem::path& file) const {
-  xmlChar* mem = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemoryEnc(doc_, &mem, &size, "UTF-8", 1);
-  if (!mem) noMemory("guardar el archivo " + file.string());
-  std::string text(reinterpret_cast<const char*>(mem), static_cast<std::size_t>(size));
-  xmlFree(mem);
-  io::writeFileAtomically(file, text);
+std::optional<std::string> Element::attribute(std::string_view name) const {
+  const KeptDocument::Node& node = doc_->nodes[index_];
+  const char* p = doc_->arena.at(node.block, node.offset);
+  for (std::uint64_t count = takeNumber(p); count > 0; --count) {
+    const std::uint64_t id = takeNumber(p);
+    const std::uint64_t length = takeNumber(p);
+    if (doc_->attributeNames[id] == name) return std::string(p, length);
+    p += length;
+  }
+  return std::nullopt;
 }
 
 }  // namespace pontix::xml

@@ -9,8 +9,6 @@
 
 #include "platform/Error.h"
 
-struct _xmlDoc;
-struct _xmlNode;
 
 namespace pontix::xml {
 
@@ -34,34 +32,34 @@ class ParseError : public Error {
   int code_;
 };
 
-// An element of a Document; a handle that is valid while its document lives.
+struct KeptDocument;
+
+// An element kept by a Document; a handle that is valid while its document lives.
 // Texts are UTF-8.
 class Element {
  public:
   std::string name() const;
-  // The line of its start tag in the loaded file; 0 for an element made in memory.
+  // The line of its start tag in the file.
   int line() const;
-  // Child elements with this name, in document order.
+  // Its child elements with this name that the document kept, in document order.
   std::vector<Element> children(std::string_view name) const;
   // The attribute with exactly this name; nothing when the element lacks it.
   std::optional<std::string> attribute(std::string_view name) const;
-  // Sets an attribute: a new one goes after the existing ones, an existing one keeps its place.
-  // Control characters XML cannot carry (all below U+0020 but tab, line feed and carriage
-  // return) are stored as '?', so that the saved document always loads again.
-  void setAttribute(std::string_view name, std::string_view value);
-  // Makes child (created by the same document, not yet attached) the last child.
-  void appendChild(Element child);
 
-  friend bool operator==(const Element& a, const Element& b) { return a.node_ == b.node_; }
+  friend bool operator==(const Element& a, const Element& b) { return a.doc_ == b.doc_ && a.index_ == b.index_; }
 
  private:
   friend class Document;
-  explicit Element(_xmlNode* node) : node_(node) {}
-  _xmlNode* node_;
+  Element(const KeptDocument* doc, std::size_t index) : doc_(doc), index_(index) {}
+  const KeptDocument* doc_;
+  std::size_t index_;
 };
 
-// An XML document over libxml2. Loading never touches the network, loads no DTD and no
-// external entity, and refuses a document whose entities expand far beyond its own size.
+// An XML document read once from its file, keeping only what its reader asks for: the root
+// element and the elements on a few absolute paths, each with its attributes. Text, other
+// elements and the markup are checked and let go. Loading never touches the network, loads no
+// DTD and no external entity, and refuses a document whose entities expand far beyond its own
+// size.
 class Document {
  public:
   Document();  // empty
@@ -69,29 +67,22 @@ class Document {
   Document(Document&&) noexcept;
   Document& operator=(Document&&) noexcept;
 
-  // Parses a file in the encoding it declares (UTF-8, UTF-16 with BOM, ISO-8859-1,
-  // Windows-1252 ...). Entities are replaced by their text. Throws ParseError when it is not
-  // well-formed or uses an external entity, Error when unreadable or memory runs out.
-  static Document load(const std::filesystem::path& file);
+  // Parses a whole file in the encoding it declares (UTF-8, UTF-16 with BOM, ISO-8859-1,
+  // Windows-1252 ...), replacing entities by their text, and keeps the root and the elements on
+  // `paths` ("/CENTRE/CURSOS/CURS"). Throws ParseError when it is not well-formed or uses an
+  // external entity, Error when unreadable or memory runs out.
+  static Document load(const std::filesystem::path& file, const std::vector<std::string>& paths);
 
   std::optional<Element> root() const;
-  // Elements reached from the root by an absolute path of element names ("/CENTRE/CURSOS/CURS"),
-  // in document order; empty when nothing matches.
+  // The elements on an absolute path of element names, in document order; empty when none is
+  // there. Only the root's own path and those given to load() can be asked for: any other is
+  // a mistake of the caller (std::logic_error).
   std::vector<Element> select(std::string_view absolutePath) const;
   std::optional<Element> selectSingle(std::string_view absolutePath) const;
 
-  // A new element without namespace, not yet attached.
-  Element createElement(std::string_view name);
-  // Attaches child as the root element (a document has at most one).
-  void appendChild(Element child);
-
-  // Writes the document as UTF-8 with an XML declaration, replacing the file atomically.
-  void save(const std::filesystem::path& file) const;
-
  private:
-  explicit Document(_xmlDoc* doc) : doc_(doc) {}
-  _xmlDoc* doc_;
-  std::vector<_xmlNode*> created_;  // by createElement; freed here unless attached
+  explicit Document(std::unique_ptr<KeptDocument> kept);
+  std::unique_ptr<KeptDocument> kept_;
 };
 
 }  // namespace pontix::xml

@@ -8,16 +8,23 @@ namespace {
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Reads markup from the start of `text`. When `text` is only the beginning of what there is to
+// read, a construct it cuts short is left for the next call, which starts with it.
 class Scanner {
  public:
-  Scanner(std::string_view text, std::size_t& declarations) : text_(text), declarations_(declarations) {}
+  Scanner(std::string_view text, std::size_t& declarations, int line = 1, bool whole = true)
+      : text_(text), declarations_(declarations), whole_(whole), line_(line) {}
 
   std::optional<CrowdedTag> firstCrowded() {
     while (pos_ < text_.size()) {
       if (text_[pos_] != '<') {
-        step();
+        skipTo('<');
         continue;
       }
+      const std::size_t start = pos_;
+      const int startLine = line_;
+      const std::size_t startDeclarations = declarations_;
+      std::optional<CrowdedTag> crowded;
       if (at("<!--")) {
         skipPast("-->", 4);
       } else if (at("<![CDATA[")) {
@@ -28,12 +35,24 @@ class Scanner {
         skipDeclaration();
       } else if (at("</")) {
         skipPast(">", 2);
-      } else if (std::optional<CrowdedTag> crowded = startTag()) {
-        return crowded;
+      } else {
+        crowded = startTag();
+      }
+      // Counts only grow as a construct goes on: a crowded tag is crowded however it ends.
+      if (crowded) return crowded;
+      if (cut_ && !whole_) {
+        pos_ = start;
+        line_ = startLine;
+        declarations_ = startDeclarations;
+        return std::nullopt;
       }
     }
     return std::nullopt;
   }
+
+  // Where the text read so far ends: the start of a construct cut short, or the end.
+  std::size_t consumed() const { return pos_; }
+  int line() const { return line_; }
 
  private:
   bool at(std::string_view s) const { return text_.substr(pos_, s.size()) == s; }
@@ -43,9 +62,19 @@ class Scanner {
     ++pos_;
   }
 
+  // Up to the next `c` (or the end) in one stride: text and values are most of a document.
+  void skipTo(char c) {
+    std::size_t next = text_.find(c, pos_);
+    if (next == std::string_view::npos) next = text_.size();
+    line_ += static_cast<int>(std::count(text_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                                         text_.begin() + static_cast<std::ptrdiff_t>(next), '\n'));
+    pos_ = next;
+  }
+
   void skipPast(std::string_view end, std::size_t opening) {
     for (std::size_t i = 0; i < opening; ++i) step();
     while (pos_ < text_.size() && !at(end)) step();
+    if (pos_ == text_.size()) cut_ = true;
     for (std::size_t i = 0; i < end.size() && pos_ < text_.size(); ++i) step();
   }
 
@@ -72,6 +101,7 @@ class Scanner {
         if (c == '>' && depth <= 0) return;
       }
     }
+    cut_ = true;
   }
 
   // Counts the attributes as the '=' outside their values: a value is only what follows '='.
@@ -88,10 +118,14 @@ class Scanner {
     bool afterEquals = false;
     std::size_t wordStart = 0, wordEnd = 0;
     bool inWord = false;
+    bool closed = false;
     while (pos_ < text_.size()) {
       char c = text_[pos_];
       step();
-      if (c == '>') break;
+      if (c == '>') {
+        closed = true;
+        break;
+      }
       if (c == '=') {
         afterEquals = true;
         inWord = false;
@@ -101,7 +135,7 @@ class Scanner {
           return CrowdedTag{name, line, true};
         wordStart = wordEnd = 0;
       } else if ((c == '"' || c == '\'') && afterEquals) {
-        while (pos_ < text_.size() && text_[pos_] != c) step();
+        skipTo(c);
         if (pos_ < text_.size()) step();
         afterEquals = false;
       } else if (isSpace(c)) {
@@ -113,13 +147,16 @@ class Scanner {
         wordEnd = pos_;
       }
     }
+    if (!closed) cut_ = true;
     return std::nullopt;
   }
 
   std::string_view text_;
   std::size_t& declarations_;
+  const bool whole_;
   std::size_t pos_ = 0;
-  int line_ = 1;
+  int line_;
+  bool cut_ = false;
 };
 
 std::string upper(std::string_view s) {
@@ -197,6 +234,43 @@ std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes, std:
     case Units::Utf16BE: return crowdedStartTag(asciiOfUtf16(bytes, true), declarations);
     default: return crowdedStartTag(bytes, declarations);
   }
+}
+
+std::optional<CrowdedTag> crowdedStartTagInStream(const Read& read, std::size_t& declarations) {
+  constexpr std::size_t kChunk = 1 << 20;
+  std::string chunk;
+  std::string pending;  // markup not yet looked at: a construct cut short, then what follows
+  std::string oddByte;  // of UTF-16, for the next piece
+  std::size_t want = kChunk;
+  int line = 1;
+  Units units = Units::Bytes;
+  for (bool start = true, end = false; !end; start = false) {
+    chunk.resize(want);
+    chunk.resize(read(chunk.data(), chunk.size()));
+    end = chunk.empty();
+    if (start) units = unitsOf(chunk);
+    if (units == Units::Utf16LE || units == Units::Utf16BE) {
+      std::string bytes = oddByte + chunk;
+      oddByte = bytes.size() % 2 ? bytes.substr(bytes.size() - 1) : std::string();
+      bytes.resize(bytes.size() - oddByte.size());
+      // asciiOfUtf16 takes a first unit outside ASCII for the byte-order mark, which only the
+      // document's first unit may be.
+      const bool bigEndian = units == Units::Utf16BE;
+      const std::string space = bigEndian ? std::string("\0 ", 2) : std::string(" \0", 2);
+      std::string ascii = asciiOfUtf16(start ? bytes : space + bytes, bigEndian);
+      pending += start ? std::string_view(ascii) : std::string_view(ascii).substr(1);
+    } else {
+      pending += chunk;
+    }
+    Scanner scanner(pending, declarations, line, end);
+    if (std::optional<CrowdedTag> crowded = scanner.firstCrowded()) return crowded;
+    line = scanner.line();
+    pending.erase(0, scanner.consumed());
+    // A long construct is looked at again from its start: reading as much again as it has
+    // keeps that linear.
+    want = std::max(kChunk, pending.size());
+  }
+  return std::nullopt;
 }
 
 std::string unreadableEncoding(std::string_view bytes) {

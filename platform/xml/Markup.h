@@ -5,6 +5,7 @@
 // XML does, so nothing hides a start tag from it.
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,13 @@ std::optional<CrowdedTag> crowdedStartTag(std::string_view text, std::size_t& de
 // The first crowded start tag of a whole document, in whatever encoding it is (UTF-16 read unit
 // by unit).
 std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes, std::size_t& declarations);
+
+// Reads up to `size` bytes into `buffer`; 0 at the end.
+using Read = std::function<std::size_t(char* buffer, std::size_t size)>;
+
+// The first crowded start tag of a document read through `read` from its start, a piece at a
+// time: memory stays small whatever the document's size.
+std::optional<CrowdedTag> crowdedStartTagInStream(const Read& read, std::size_t& declarations);
 
 // The name of the document's encoding when it is one in which markup could hide from this look
 // (UTF-7, UTF-32, EBCDIC ...); empty for the encodings Pontix reads.
