@@ -65,9 +65,16 @@ StemNumbers::Next& StemNumbers::operator[](std::string_view stem) {
 
 std::string StoredAbbreviations::take(std::string_view first, std::string_view stem) {
   auto free = [this](std::string_view candidate) { return !used_.contains(storedAbbreviation(candidate)); };
-  std::string abbreviation =
-      shortenAbbreviation(free(first) ? std::string(first) : firstFree(numbers_, stem, free));
-  used_.add(storedAbbreviation(abbreviation));
+  // Shortening keeps a stored form as it is: the first one's serves when it is free.
+  std::string stored = storedAbbreviation(first);
+  std::string abbreviation;
+  if (!used_.contains(stored)) {
+    abbreviation = shortenAbbreviation(first);
+  } else {
+    abbreviation = shortenAbbreviation(firstFree(numbers_, stem, free));
+    stored = storedAbbreviation(abbreviation);
+  }
+  used_.add(std::move(stored));
   return abbreviation;
 }
 

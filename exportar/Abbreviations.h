@@ -49,6 +49,7 @@ class StoredAbbreviations {
   // `first` when its stored form is free, else the numbered stem; shortened, and its stored
   // form added to the list.
   std::string take(std::string_view first, std::string_view stem);
+  void reserve(std::size_t count) { used_.reserve(count); }
 
  private:
   UsedAbbreviations used_;
@@ -62,6 +63,10 @@ class CandidateAbbreviations {
   // `first` when free, else the numbered stem; shortened. The full-length value goes to the
   // list, its stored form to the set.
   std::string take(std::string_view first, std::string_view stem);
+  void reserve(std::size_t count) {
+    candidates_.reserve(count);
+    stored_.reserve(count);
+  }
 
  private:
   UsedAbbreviations candidates_;

@@ -19,8 +19,10 @@ void buildAsignomt(ProgramState& state, Shell&) {
                CODI = table.field("CODI"), HORAS = table.field("HORAS"), CODICURS = table.field("CODICURS"),
                ESTAREA = table.field("ESTAREA");
   StoredAbbreviations used;
+  const std::vector<xml::Element> materies = selectElements(state, "/CENTRE/MATERIES/MATERIA");
+  used.reserve(materies.size());
 
-  for (const xml::Element& materia : selectElements(state, "/CENTRE/MATERIES/MATERIA")) {
+  for (const xml::Element& materia : materies) {
     std::vector<std::string> a = readAttributes(materia, {"codi", "curs", "descripcio", "curta"});
     const std::string &codi = a[0], &curs = a[1], &descripcio = a[2], &curta = a[3];
     std::string longCode =

@@ -15,8 +15,10 @@ void buildAulat(ProgramState& state, Shell&) {
                              {"CODI", FieldKind::Text, 60}});
   dbase::Field ABREV = table.field("ABREV"), NOMBRE = table.field("NOMBRE"), CODI = table.field("CODI");
   CandidateAbbreviations used;
+  const std::vector<xml::Element> aules = selectElements(state, "/CENTRE/AULES/AULA");
+  used.reserve(aules.size());
 
-  for (const xml::Element& aula : selectElements(state, "/CENTRE/AULES/AULA")) {
+  for (const xml::Element& aula : aules) {
     std::vector<std::string> a = readAttributes(aula, {"codi", "descripcio"});
     const std::string &codi = a[0], &descripcio = a[1];
     // The abbreviation comes from the description; rooms have no short name.

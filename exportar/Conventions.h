@@ -60,6 +60,11 @@ class UsedAbbreviations {
  public:
   bool contains(std::string_view text) const { return folded_.contains(ansi::foldCase(text)); }
   void add(std::string text);
+  // Room for this many entries, so that the list grows without rehashing.
+  void reserve(std::size_t count) {
+    entries_.reserve(count);
+    folded_.reserve(count);
+  }
   const std::vector<std::string>& entries() const { return entries_; }
 
  private:

@@ -16,8 +16,10 @@ void buildProft(ProgramState& state, Shell&) {
   dbase::Field ABREV = table.field("ABREV"), NOMBRE = table.field("NOMBRE"), DEPART = table.field("DEPART"),
                CODI = table.field("CODI");
   StoredAbbreviations used;
+  const std::vector<xml::Element> places = selectElements(state, "/CENTRE/PLACES/PLACA");
+  used.reserve(places.size());
 
-  for (const xml::Element& placa : selectElements(state, "/CENTRE/PLACES/PLACA")) {
+  for (const xml::Element& placa : places) {
     std::vector<std::string> a = readAttributes(placa, {"codi", "descripcio", "curta"});
     const std::string &codi = a[0], &descripcio = a[1], &curta = a[2];
     std::string name = descripcio.size() > 80 ? std::string(ansi::firstChars(descripcio, 75)) +
