@@ -82,8 +82,15 @@ std::string CandidateAbbreviations::take(std::string_view first, std::string_vie
   auto free = [this](std::string_view candidate) {
     return !candidates_.contains(candidate) && !stored_.contains(storedAbbreviation(candidate));
   };
-  std::string candidate = free(first) ? std::string(first) : firstFree(numbers_, stem, free);
-  stored_.add(storedAbbreviation(candidate));
+  std::string stored = storedAbbreviation(first);
+  std::string candidate;
+  if (!candidates_.contains(first) && !stored_.contains(stored)) {
+    candidate = first;
+  } else {
+    candidate = firstFree(numbers_, stem, free);
+    stored = storedAbbreviation(candidate);
+  }
+  stored_.add(std::move(stored));
   std::string abbreviation = shortenAbbreviation(candidate);
   candidates_.add(std::move(candidate));
   return abbreviation;

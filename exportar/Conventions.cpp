@@ -25,7 +25,7 @@ std::vector<xml::Element> selectElements(const ProgramState& state, std::string_
 }
 
 std::string readAttribute(const xml::Element& element, std::string_view name) {
-  std::optional<std::string> value = element.attribute(name);
+  std::optional<std::string_view> value = element.attributeView(name);
   return value ? ansi::fromUtf8(ansi::trimControls(*value)) : std::string();
 }
 

@@ -105,6 +105,14 @@ std::string fromUtf8(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
+    // ASCII maps to itself, and most text is ASCII: copied a run at a time.
+    std::size_t run = i;
+    while (run < utf8.size() && static_cast<unsigned char>(utf8[run]) < 0x80) ++run;
+    if (run > i) {
+      out.append(utf8.data() + i, run - i);
+      i = run;
+      continue;
+    }
     char32_t cp = decodeUtf8(utf8, i);
     if (cp >= 0x10000) {
       // Each half of the surrogate pair has no mapping of its own.
@@ -137,7 +145,10 @@ std::string foldCase(std::string_view ansi) {
   out.reserve(ansi.size());
   for (char c : ansi) {
     const Fold& f = kFold[static_cast<unsigned char>(c)];
-    out.append(f.text, f.length);
+    if (f.length == 1)
+      out.push_back(f.text[0]);
+    else
+      out.append(f.text, f.length);
   }
   return out;
 }

@@ -640,12 +640,18 @@ std::vector<Element> Element::children(std::string_view name) const {
 }
 
 std::optional<std::string> Element::attribute(std::string_view name) const {
+  std::optional<std::string_view> value = attributeView(name);
+  if (!value) return std::nullopt;
+  return std::string(*value);
+}
+
+std::optional<std::string_view> Element::attributeView(std::string_view name) const {
   const KeptDocument::Node& node = doc_->nodes[index_];
   const char* p = doc_->arena.at(node.block, node.offset);
   for (std::uint64_t count = takeNumber(p); count > 0; --count) {
     const std::uint64_t id = takeNumber(p);
     const std::uint64_t length = takeNumber(p);
-    if (doc_->attributeNames[id] == name) return std::string(p, length);
+    if (doc_->attributeNames[id] == name) return std::string_view(p, length);
     p += length;
   }
   return std::nullopt;

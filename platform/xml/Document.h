@@ -45,6 +45,8 @@ class Element {
   std::vector<Element> children(std::string_view name) const;
   // The attribute with exactly this name; nothing when the element lacks it.
   std::optional<std::string> attribute(std::string_view name) const;
+  // The same, as a view into the document.
+  std::optional<std::string_view> attributeView(std::string_view name) const;
 
   friend bool operator==(const Element& a, const Element& b) { return a.doc_ == b.doc_ && a.index_ == b.index_; }
 
