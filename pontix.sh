@@ -13,7 +13,7 @@ PACKAGES=(
   googletest libgtest-dev libbenchmark-dev
   python3-dbfread python3-dbf libdbd-xbase-perl
   libxcb1-dev xvfb xauth x11-utils xdotool fonts-dejavu-core
-  libchm-dev libchm-bin fp-utils
+  libchm-dev libchm-bin fp-utils valgrind
 )
 BUILD_DIR=${PONTIX_BUILD_DIR:-build}
 

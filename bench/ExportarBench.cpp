@@ -2,7 +2,7 @@
 // lines, days and hours) on generated administration documents of 10k, 100k and 1M elements: cost must
 // grow linearly, also when thousands of elements share one short name.
 // Run: build with -DPONTIX_BENCH=ON, then build/bench/exportar_bench. The documents are left
-// in $TMPDIR (default /tmp) as pontix-bench-<kind>-<n>.xml, so that `xmllint --noout` (the
+// in $TMPDIR (default /tmp) as pontix-bench-v2-<kind>-<n>.xml, so that `xmllint --noout` (the
 // parsing floor) can be timed on the same files.
 
 #include <benchmark/benchmark.h>

@@ -55,6 +55,11 @@ CommandResult run(const std::string& commandLine) {
   return result;
 }
 
+std::string cli(const char* path) {
+  const char* prefix = std::getenv("PONTIX_CLI_PREFIX");
+  return prefix && *prefix ? std::string(prefix) + " " + path : std::string(path);
+}
+
 std::string shellQuote(std::string_view text) {
   std::string q = "'";
   for (char c : text) {

@@ -32,6 +32,10 @@ struct CommandResult {
 };
 // Runs a shell command line and collects what it prints.
 CommandResult run(const std::string& commandLine);
+
+// The command that runs the program at `path`: behind $PONTIX_CLI_PREFIX when set (for example
+// valgrind), so the same tests check it under a memory checker.
+std::string cli(const char* path);
 // Quotes a text for the shell.
 std::string shellQuote(std::string_view text);
 

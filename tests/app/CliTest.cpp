@@ -17,7 +17,7 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
   test::writeFile(dir / "centre.xml", "<?xml version='1.0' encoding='UTF-8'?><CENTRE><CURSOS/></CENTRE>");
   test::writeFile(dir / "roto.xml", "<CENTRE><CURSOS></CENTRE>");
   test::writeFile(dir / "niveles.csv", "CODI;NIVEL;CURSO\nESO1;ESO\n");
-  const std::string cli = std::string(PONTIX_CLI) + " exportar ";
+  const std::string cli = test::cli(PONTIX_CLI) + " exportar ";
   const std::string work = " --trabajo " + shellQuote((dir / "KTEMP").string());
   struct Case {
     std::string arguments;
@@ -61,13 +61,13 @@ TEST(CommandLine, ExportarWritesTheTablesThatVolcarShows) {
                   "<CENTRE><PLACES><PLACA codi='P1' descripcio='Núria Puig' curta='PUIG'/>"
                   "<PLACA codi='P2' descripcio='Joan Puig' curta='puig'/></PLACES></CENTRE>");
   test::CommandResult r =
-      test::run(std::string(PONTIX_CLI) + " exportar " + shellQuote((dir / "centre.xml").string()) +
+      test::run(test::cli(PONTIX_CLI) + " exportar " + shellQuote((dir / "centre.xml").string()) +
                 " --trabajo " + shellQuote(dir.path().string()));
   ASSERT_EQ(r.exitCode, 0) << r.output;
   for (const char* table : {"ASIGNOMT.DBF", "PROFT.DBF", "AULAT.DBF", "CURSOST.DBF", "GRUPOST.DBF",
                             "MATIB.DBF", "MATIB.MDX", "ASIGT.DBF", "DIASHORAST.DBF"})
     EXPECT_TRUE(std::filesystem::exists(dir / table)) << table;
-  r = test::run(std::string(PONTIX_CLI) + " volcar " + shellQuote((dir / "PROFT.DBF").string()));
+  r = test::run(test::cli(PONTIX_CLI) + " volcar " + shellQuote((dir / "PROFT.DBF").string()));
   EXPECT_EQ(r.output,
             "ABREV,NOMBRE,DEPART,DNI,CODI\nPUIG,Núria Puig,Núria Puig,,P1\npuig1,Joan Puig,Joan Puig,,P2\n");
 }
@@ -81,11 +81,11 @@ TEST(CommandLine, TheLevelsFileStandsInForTheAssignmentPasses) {
                   "\xEF\xBB\xBF"
                   "CODI;NIVEL;CURSO\nESO1;ESO;1\nESO2;ESO;2\n");
   test::writeFile(dir / "mitad.csv", "ESO1;ESO;1\n");
-  const std::string exportar = std::string(PONTIX_CLI) + " exportar " +
+  const std::string exportar = test::cli(PONTIX_CLI) + " exportar " +
                                shellQuote((dir / "centre.xml").string()) + " --trabajo " +
                                shellQuote(dir.path().string());
   const std::string volcar =
-      std::string(PONTIX_CLI) + " volcar " + shellQuote((dir / "GRUPOST.DBF").string());
+      test::cli(PONTIX_CLI) + " volcar " + shellQuote((dir / "GRUPOST.DBF").string());
 
   test::CommandResult r = test::run(exportar + " --niveles " + shellQuote((dir / "niveles.csv").string()));
   EXPECT_EQ(r.exitCode, 0) << r.output;
@@ -126,14 +126,14 @@ TEST(CommandLine, UsageOfTheOtherCommands) {
       {"volcar A.DBF B.DBF", 2, "Uso: pontix-cli volcar"},
   };
   for (const auto& c : cases) {
-    test::CommandResult r = test::run(std::string(PONTIX_CLI) + " " + c.arguments);
+    test::CommandResult r = test::run(test::cli(PONTIX_CLI) + " " + c.arguments);
     EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << "\n" << r.output;
     EXPECT_NE(r.output.find(c.output), std::string::npos) << c.arguments << "\n" << r.output;
   }
 }
 
 TEST(CommandLine, UsageDescribesTheCommandsInOneColumn) {
-  std::string usage = test::run(std::string(PONTIX_CLI) + " --help").output;
+  std::string usage = test::run(test::cli(PONTIX_CLI) + " --help").output;
   std::set<std::size_t> columns;
   for (std::size_t start = 0, end; start < usage.size(); start = end + 1) {
     end = usage.find('\n', start);
@@ -149,7 +149,7 @@ TEST(CommandLine, AMissingWorkingFolderIsNamedAsItMustBeMade) {
   test::TempDir dir;
   test::writeFile(dir / "centre.xml", "<CENTRE/>");
   const std::string drive = " PONTIX_DRIVE_C=" + shellQuote((dir / "unidad").string()) + " ";
-  const std::string cli = std::string(PONTIX_CLI);
+  const std::string cli = test::cli(PONTIX_CLI);
   const std::string folder = (dir / "unidad" / "KTEMP").string();
   for (const std::string& command :
        {"exportar " + shellQuote((dir / "centre.xml").string()), std::string("importar")}) {

@@ -61,7 +61,7 @@ TEST(ImportarCli, RoundTripThroughTheTablesAndAnotherProgramsSolution) {
   std::filesystem::create_directories(out);
   test::writeFile(dir / "centre.xml", kDocument);
   test::writeFile(dir / "niveles.csv", "BAT1;BAT;1\n");
-  const std::string cli = std::string(PONTIX_CLI);
+  const std::string cli = test::cli(PONTIX_CLI);
   test::CommandResult exported =
       test::run(cli + " exportar " + shellQuote((dir / "centre.xml").string()) + " --trabajo " +
                 shellQuote(work.string()) + " --niveles " + shellQuote((dir / "niveles.csv").string()));
