@@ -62,13 +62,13 @@ TEST(Interop, CliDumpsAsUtf8Csv) {
   test::TempDir dir;
   writeSample(dir.path());
   test::CommandResult r =
-      test::run(std::string(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "MUESTRA.DBF").string()));
+      test::run(test::cli(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "MUESTRA.DBF").string()));
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, "NOMBRE,NUM,VALOR,ACTIVO\n\"Añó, \"\"€\"\"\",-42,3.25,T\nSala gran,,,F\n");
-  EXPECT_EQ(test::run(std::string(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "NADA.DBF").string()))
+  EXPECT_EQ(test::run(test::cli(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "NADA.DBF").string()))
                 .exitCode,
             1);
-  EXPECT_EQ(test::run(std::string(PONTIX_CLI) + " volcar").exitCode, 2);
+  EXPECT_EQ(test::run(test::cli(PONTIX_CLI) + " volcar").exitCode, 2);
 }
 
 TEST(Interop, ReadsTablesWrittenByPythonDbf) {
