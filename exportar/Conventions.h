@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <cstdint>
 #include <vector>
 
 #include "exportar/ProgramState.h"
@@ -58,18 +58,28 @@ std::vector<std::string> readAttributes(const xml::Element& element,
 // letter case as the Windows comparison does. Entries are only ever added.
 class UsedAbbreviations {
  public:
-  bool contains(std::string_view text) const { return folded_.contains(ansi::foldCase(text)); }
-  void add(std::string text);
+  bool contains(std::string_view text) const;
+  void add(std::string_view text);
   // Room for this many entries, so that the list grows without rehashing.
-  void reserve(std::size_t count) {
-    entries_.reserve(count);
-    folded_.reserve(count);
-  }
-  const std::vector<std::string>& entries() const { return entries_; }
+  void reserve(std::size_t count);
+  std::vector<std::string> entries() const;
 
  private:
-  std::vector<std::string> entries_;
-  std::unordered_set<std::string> folded_;
+  // The entries one after another, each a length and its bytes; and an open-addressing table
+  // of where they start (plus one; 0 is free) with the hash of their folded text. A few bytes
+  // an entry: lists of hundreds of thousands stay small.
+  struct Slot {
+    std::uint32_t start = 0;
+    std::uint32_t hash = 0;
+  };
+  static std::uint32_t hashOf(std::string_view folded);
+  std::string_view entryAt(std::size_t start) const;
+  const Slot* find(std::string_view folded, std::uint32_t hash) const;
+  void grow(std::size_t slots);
+
+  std::string texts_;
+  std::vector<Slot> slots_;
+  std::size_t keys_ = 0;
 };
 
 }  // namespace pontix

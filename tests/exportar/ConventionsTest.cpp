@@ -123,6 +123,17 @@ TEST(UsedAbbreviations, IgnoresCaseAsWindowsAndKeepsOrder) {
   const Case cases[] = {{"matemati", true}, {"MATEMATI ", false}, {"FÍSICA", true}, {"FISICA", false},
                         {"straße", true},   {"coop", true},       {"co-op", false}, {"", false}};
   for (const Case& c : cases) EXPECT_EQ(used.contains(test::ansi(c.text)), c.found) << c.text;
+
+  // Past the table's first sizes: every entry still found, in any case, and nothing else.
+  UsedAbbreviations many;
+  for (int i = 0; i < 20000; ++i) many.add("Grup" + std::to_string(i));
+  EXPECT_EQ(many.entries().size(), 20000u);
+  EXPECT_EQ(many.entries()[12345], "Grup12345");
+  int found = 0;
+  for (int i = 0; i < 20000; ++i) found += many.contains("GRUP" + std::to_string(i));
+  EXPECT_EQ(found, 20000);
+  EXPECT_FALSE(many.contains("Grup20000"));
+  EXPECT_FALSE(many.contains("Grup"));
 }
 
 TEST(ProgramState, TableObjectsOfBothSpellingsNameOneWorkingDirectory) {
