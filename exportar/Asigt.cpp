@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <optional>
@@ -56,16 +57,29 @@ void buildAsigt(ProgramState& state, Shell& shell) {
     return;
   }
 
-  // The subjects of each course, in record order.
+  // The subjects of each course, in record order: their code and hours, one after the other
+  // in a pool rather than as strings each, for there may be hundreds of thousands.
   struct Subject {
-    std::string code, hours;
+    std::size_t at;
+    std::uint32_t codeLength, hoursLength;
   };
+  std::string pool;
   std::unordered_map<std::string, std::vector<Subject>> byCourse;
   {
     dbase::Table& t = state.wwTableNomAsg;
     dbase::Field CODICURS = t.field("CODICURS"), COD = t.field("COD"), HORAS = t.field("HORAS");
-    for (t.first(); !t.eof(); t.next()) byCourse[CODICURS.asText()].push_back({COD.asText(), HORAS.asText()});
+    for (t.first(); !t.eof(); t.next()) {
+      const std::string code = COD.asText(), hours = HORAS.asText();
+      byCourse[CODICURS.asText()].push_back(
+          {pool.size(), static_cast<std::uint32_t>(code.size()), static_cast<std::uint32_t>(hours.size())});
+      pool += code;
+      pool += hours;
+    }
   }
+  auto codeOf = [&pool](const Subject& s) { return std::string_view(pool).substr(s.at, s.codeLength); };
+  auto hoursOf = [&pool](const Subject& s) {
+    return std::string_view(pool).substr(s.at + s.codeLength, s.hoursLength);
+  };
 
   dbase::Field CASIG = table.field("CASIG"), CPROF = table.field("CPROF"), CGRUP = table.field("CGRUP"),
                CAULA = table.field("CAULA"), TURNO = table.field("TURNO"), NIVEL = table.field("NIVEL"),
@@ -80,9 +94,9 @@ void buildAsigt(ProgramState& state, Shell& shell) {
     const std::string abrev = ABREV.asText(), turno = GTURNO.asText(), nivel = GNIVEL.asText(),
                       curso = GCURSO.asText(), grupo = GGRUPO.asText();
     for (const Subject& subject : subjects->second) {
-      const std::optional<double> hours = weeklyHours(subject.hours);
+      const std::optional<double> hours = weeklyHours(hoursOf(subject));
       table.append();
-      CASIG.setText(subject.code);
+      CASIG.setText(codeOf(subject));
       CPROF.setText("");
       CGRUP.setText(abrev);
       CAULA.setText("");
