@@ -497,16 +497,30 @@ struct FileReader {
   io::File file;
   std::uint64_t offset = 0;
   std::exception_ptr error;
+  // libxml2 asks for a few kilobytes at a time: served from a megabyte read at once.
+  std::string buffer;
+  std::size_t buffered = 0, served = 0;
 
-  std::size_t read(char* buffer, std::size_t size) {
-    const std::size_t got = file.readAt(offset, {buffer, size});
+  std::size_t read(char* out, std::size_t size) {
+    const std::size_t got = file.readAt(offset, {out, size});
     offset += got;
     return got;
   }
-  static int callback(void* context, char* buffer, int size) {
+  std::size_t readBuffered(char* out, std::size_t size) {
+    if (served == buffered) {
+      buffer.resize(1 << 20);
+      buffered = read(buffer.data(), buffer.size());
+      served = 0;
+    }
+    const std::size_t n = std::min(size, buffered - served);
+    std::memcpy(out, buffer.data() + served, n);
+    served += n;
+    return n;
+  }
+  static int callback(void* context, char* out, int size) {
     auto* reader = static_cast<FileReader*>(context);
     try {
-      return static_cast<int>(reader->read(buffer, static_cast<std::size_t>(std::max(size, 0))));
+      return static_cast<int>(reader->readBuffered(out, static_cast<std::size_t>(std::max(size, 0))));
     } catch (...) {
       reader->error = std::current_exception();
       return -1;

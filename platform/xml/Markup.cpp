@@ -108,20 +108,27 @@ class Scanner {
   // The word before each '=' is its name, for the namespace declarations.
   std::optional<CrowdedTag> startTag() {
     const int line = line_;
-    step();
-    const std::size_t nameStart = pos_;
-    while (pos_ < text_.size() && !isSpace(text_[pos_]) && text_[pos_] != '/' && text_[pos_] != '>') step();
-    std::string name;
-    for (char c : text_.substr(nameStart, std::min<std::size_t>(pos_ - nameStart, 100)))
-      name += c > ' ' && c < 0x7F ? c : '?';
+    const char* text = text_.data();
+    const std::size_t size = text_.size();
+    std::size_t i = pos_ + 1;
+    const std::size_t nameStart = i;
+    while (i < size && !isSpace(text[i]) && text[i] != '/' && text[i] != '>') ++i;
+    const std::size_t nameLength = i - nameStart;
+    // Named only when refused: most start tags are not.
+    auto crowded = [&](bool namespaces) {
+      std::string name;
+      for (char c : text_.substr(nameStart, std::min<std::size_t>(nameLength, 100)))
+        name += c > ' ' && c < 0x7F ? c : '?';
+      pos_ = i;
+      return CrowdedTag{name, line, namespaces};
+    };
     std::size_t attributes = 0;
     bool afterEquals = false;
     std::size_t wordStart = 0, wordEnd = 0;
     bool inWord = false;
     bool closed = false;
-    while (pos_ < text_.size()) {
-      char c = text_[pos_];
-      step();
+    while (i < size) {
+      const char c = text[i++];
       if (c == '>') {
         closed = true;
         break;
@@ -129,24 +136,30 @@ class Scanner {
       if (c == '=') {
         afterEquals = true;
         inWord = false;
-        if (++attributes > kMaxAttributes) return CrowdedTag{name, line};
+        if (++attributes > kMaxAttributes) return crowded(false);
         std::string_view word = text_.substr(wordStart, wordEnd - wordStart);
         if ((word == "xmlns" || word.starts_with("xmlns:")) && ++declarations_ > kMaxNamespaceDeclarations)
-          return CrowdedTag{name, line, true};
+          return crowded(true);
         wordStart = wordEnd = 0;
       } else if ((c == '"' || c == '\'') && afterEquals) {
-        skipTo(c);
-        if (pos_ < text_.size()) step();
+        // Values are short: a plain loop beats a search.
+        while (i < size && text[i] != c) {
+          if (text[i] == '\n') ++line_;
+          ++i;
+        }
+        if (i < size) ++i;
         afterEquals = false;
       } else if (isSpace(c)) {
+        if (c == '\n') ++line_;
         inWord = false;
       } else {
         afterEquals = false;
-        if (!inWord) wordStart = pos_ - 1;
+        if (!inWord) wordStart = i - 1;
         inWord = true;
-        wordEnd = pos_;
+        wordEnd = i;
       }
     }
+    pos_ = i;
     if (!closed) cut_ = true;
     return std::nullopt;
   }
