@@ -78,7 +78,12 @@ void setKey(Text<Char>& text, View<Char> section, View<Char> key, View<Char> val
   const Text<Char> newKeyLine = Text<Char>(key) + Char('=') + Text<Char>(value) + crlf;
   const std::vector<Line> lines = splitLines(text);
   auto content = [&](const Line& l) { return View<Char>(text).substr(l.begin, l.end - l.begin); };
-  auto hasEnding = [&](const Line& l) { return l.next > l.end; };
+  // What a line lacks before text can follow it: nothing after '\n'; a last line that ends in a
+  // lone '\r' lacks only the '\n', and the new text would otherwise join that line.
+  auto missingEnd = [&](const Line& l) {
+    if (l.next == l.end) return crlf;
+    return text[l.next - 1] == Char('\n') ? Text<Char>() : Text<Char>(1, Char('\n'));
+  };
   auto isSection = [&](const Line& l) {
     std::optional<View<Char>> name = sectionName(content(l));
     return name && sameName(*name, section);
@@ -88,7 +93,7 @@ void setKey(Text<Char>& text, View<Char> section, View<Char> key, View<Char> val
   while (s < lines.size() && !isSection(lines[s])) ++s;
 
   if (s == lines.size()) {
-    if (!lines.empty() && !hasEnding(lines.back())) text += crlf;
+    if (!lines.empty()) text += missingEnd(lines.back());
     text += Char('[') + Text<Char>(section) + Char(']') + crlf + newKeyLine;
     return;
   }
@@ -109,7 +114,7 @@ void setKey(Text<Char>& text, View<Char> section, View<Char> key, View<Char> val
     return;
   }
   const Line& after = lines[lastKey];
-  text.insert(after.next, hasEnding(after) ? newKeyLine : crlf + newKeyLine);
+  text.insert(after.next, missingEnd(after) + newKeyLine);
 }
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";

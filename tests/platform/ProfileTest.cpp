@@ -34,6 +34,11 @@ TEST(ProfileWriter, BehavesAsTheWindowsProfileWriter) {
       {"comments are not keys", "[Transformadores]\r\n;Transformado=7\r\n", "1",
        "[Transformadores]\r\nTransformado=1\r\n;Transformado=7\r\n"},
       {"new section at the end", "[A]\nb=c", "1", "[A]\nb=c\r\n[Transformadores]\r\nTransformado=1\r\n"},
+      // A lone '\r' ends no line: what followed it would join the line and not be found again.
+      {"new section after a last line ending in CR alone", "[A]\r\nb=c\r", "1",
+       "[A]\r\nb=c\r\n[Transformadores]\r\nTransformado=1\r\n"},
+      {"new key after a last line ending in CR alone", "[Transformadores]\nOtro=5\r", "1",
+       "[Transformadores]\nOtro=5\r\nTransformado=1\r\n"},
       {"only the first section and its first key",
        "[TRANSFORMADORES]\r\nTransformado=1\r\nTransformado=2\r\n[Transformadores]\r\nTransformado=3\r\n",
        "0",
