@@ -14,7 +14,7 @@
 namespace pontix::io {
 namespace {
 
-std::optional<std::uint64_t> g_writeBudget;  // see ScopedWriteFailure
+ScopedWriteFailure* g_injected = nullptr;  // the innermost ScopedWriteFailure
 
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int errnum) {
   ErrorKind kind = errnum == ENOENT ? ErrorKind::NotFound : ErrorKind::IOError;
@@ -68,16 +68,24 @@ std::size_t File::readAt(std::uint64_t offset, std::span<char> buffer) const {
 
 void File::writeAt(std::uint64_t offset, std::string_view bytes) {
   std::size_t allowed = bytes.size();
-  bool injected = false;
-  if (g_writeBudget) {
-    const std::uint64_t size = this->size();
-    const std::uint64_t inside = size > offset ? std::min<std::uint64_t>(size - offset, allowed) : 0;
-    const std::uint64_t growth = allowed - inside;
-    if (*g_writeBudget < growth) {
-      allowed = static_cast<std::size_t>(inside + *g_writeBudget);
-      injected = true;
+  int injected = 0;
+  if (ScopedWriteFailure* failure = g_injected) {
+    std::uint64_t counted = allowed;
+    if (failure->kind_ == ScopedWriteFailure::Kind::DiskFull) {
+      const std::uint64_t size = this->size();
+      const std::uint64_t inside = size > offset ? std::min<std::uint64_t>(size - offset, allowed) : 0;
+      counted = allowed - inside;
+      if (failure->budget_ < counted) {
+        allowed = static_cast<std::size_t>(inside + failure->budget_);
+        injected = ENOSPC;
+      }
+    } else if (failure->budget_ < counted) {
+      allowed = 0;
+      injected = EIO;
     }
-    *g_writeBudget -= std::min<std::uint64_t>(*g_writeBudget, growth);
+    failure->writes_.push_back(counted);
+    failure->budget_ -= std::min(failure->budget_, counted);
+    if (injected == EIO) failure->budget_ = UINT64_MAX;  // the device works again
   }
   std::size_t done = 0;
   while (done < allowed) {
@@ -88,7 +96,7 @@ void File::writeAt(std::uint64_t offset, std::string_view bytes) {
     }
     done += static_cast<std::size_t>(n);
   }
-  if (injected) fail("No se pudo escribir en el archivo", path_, ENOSPC);
+  if (injected) fail("No se pudo escribir en el archivo", path_, injected);
 }
 
 std::uint64_t File::size() const {
@@ -137,18 +145,13 @@ AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)
     temp_ = folder / ("." + target_.filename().string() + "." + std::to_string(rd() % 1000000) + ".tmp");
     int fd = ::open(temp_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      ::close(fd);
+      // Its errors name the file the user knows: the temporary one is gone when they are read.
+      file_ = File(target_, fd);
       break;
     }
     if (errno != EEXIST || attempt > 100) fail("No se pudo escribir el archivo", target_, errno);
   }
-  try {
-    file_ = File::open(temp_, File::Mode::ReadWrite);
-    if (exists) ::fchmod(file_.descriptor(), existing.st_mode & 07777);
-  } catch (...) {
-    discard();
-    throw;
-  }
+  if (exists) ::fchmod(file_.descriptor(), existing.st_mode & 07777);
 }
 
 AtomicFile::~AtomicFile() { discard(); }
@@ -246,9 +249,10 @@ std::string readWholeFile(const std::filesystem::path& path) {
   return data;
 }
 
-ScopedWriteFailure::ScopedWriteFailure(std::uint64_t bytes) : previous_(g_writeBudget) {
-  g_writeBudget = bytes;
+ScopedWriteFailure::ScopedWriteFailure(std::uint64_t bytes, Kind kind)
+    : budget_(bytes), kind_(kind), enclosing_(g_injected) {
+  g_injected = this;
 }
-ScopedWriteFailure::~ScopedWriteFailure() { g_writeBudget = previous_; }
+ScopedWriteFailure::~ScopedWriteFailure() { g_injected = enclosing_; }
 
 }  // namespace pontix::io

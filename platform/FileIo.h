@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pontix::io {
 
@@ -37,6 +38,7 @@ class File {
   void close();
 
  private:
+  friend class AtomicFile;
   File(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
 
   std::filesystem::path path_;
@@ -93,19 +95,33 @@ bool removeUnlessInUse(const std::filesystem::path& path) noexcept;
 // Reads a whole file; errors name the file.
 std::string readWholeFile(const std::filesystem::path& path);
 
-// Test seam: while alive, the disk is full once `bytes` more bytes have been added to files.
-// Writes through File that would make a file longer then fail with "disk full" (a write
-// crossing the limit is cut short); rewriting bytes a file already has and truncating still
-// work, as on a real full disk.
+// Test seam: while alive, writes through File fail once `bytes` more bytes have been counted.
+// DiskFull counts the bytes that make a file longer: writes that would make a file longer then
+// fail with "disk full" (a write crossing the limit is cut short); rewriting bytes a file
+// already has and truncating still work, as on a real full disk.
+// DeviceError counts every byte written: the one write that would pass the limit fails whole
+// with an I/O error, and the writes after it work again, as after a passing fault of the device.
+// Scopes nest; the innermost one counts.
 class ScopedWriteFailure {
  public:
-  explicit ScopedWriteFailure(std::uint64_t bytes);
+  enum class Kind { DiskFull, DeviceError };
+
+  explicit ScopedWriteFailure(std::uint64_t bytes, Kind kind = Kind::DiskFull);
   ~ScopedWriteFailure();
   ScopedWriteFailure(const ScopedWriteFailure&) = delete;
   ScopedWriteFailure& operator=(const ScopedWriteFailure&) = delete;
 
+  // What each write through File counted, in order, failed ones included: a run whose limit
+  // is never reached tells a test where every write falls.
+  const std::vector<std::uint64_t>& writes() const { return writes_; }
+
  private:
-  std::optional<std::uint64_t> previous_;
+  friend class File;
+
+  std::uint64_t budget_;
+  Kind kind_;
+  std::vector<std::uint64_t> writes_;
+  ScopedWriteFailure* enclosing_;
 };
 
 }  // namespace pontix::io

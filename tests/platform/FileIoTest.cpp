@@ -81,20 +81,23 @@ TEST(AtomicFile, FailuresKeepTheEarlierFileAndLeaveNoTemporary) {
   test::TempDir dir;
   const std::filesystem::path target = dir / "SolucioHorari.xml";
   const std::string chunk(50'000, 'x');
+  using Kind = ScopedWriteFailure::Kind;
   struct Case {
     const char* what;
     std::optional<std::uint64_t> budget;  // bytes the disk takes
+    Kind kind;
     const char* message;
   } cases[] = {
-      {"disco lleno al empezar", 0, "no queda espacio en el disco"},
-      {"disco lleno a medias", 180'000, "no queda espacio en el disco"},
-      {"disco lleno al final", 499'999, "no queda espacio en el disco"},
-      {"sin confirmar", std::nullopt, nullptr},
+      {"disco lleno al empezar", 0, Kind::DiskFull, "no queda espacio en el disco"},
+      {"disco lleno a medias", 180'000, Kind::DiskFull, "no queda espacio en el disco"},
+      {"disco lleno al final", 499'999, Kind::DiskFull, "no queda espacio en el disco"},
+      {"error del disco a medias", 180'000, Kind::DeviceError, "error de entrada/salida del disco"},
+      {"sin confirmar", std::nullopt, Kind::DiskFull, nullptr},
   };
   for (const Case& c : cases) {
     test::writeFile(target, "antes");
     std::optional<ScopedWriteFailure> full;
-    if (c.budget) full.emplace(*c.budget);
+    if (c.budget) full.emplace(*c.budget, c.kind);
     std::string message;
     {
       AtomicFile file(target);
@@ -108,8 +111,10 @@ TEST(AtomicFile, FailuresKeepTheEarlierFileAndLeaveNoTemporary) {
         EXPECT_THROW(file.append("x"), Error) << c.what;
       }
     }
+    // The file named is the one the user knows; the temporary file is gone by now.
     if (c.message) {
-      EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+      EXPECT_EQ(message, "No se pudo escribir en el archivo '" + target.string() + "': " + c.message)
+          << c.what;
     }
     EXPECT_EQ(test::readFile(target), "antes") << c.what;
     EXPECT_EQ(entries(dir.path()), 1u) << c.what;
@@ -131,6 +136,48 @@ TEST(AtomicFile, FailuresKeepTheEarlierFileAndLeaveNoTemporary) {
   }
   EXPECT_EQ(entries(dir.path()), 1u);
   EXPECT_TRUE(std::filesystem::is_directory(target));
+}
+
+// A full disk refuses only growth and keeps what fits; a device error refuses one whole write,
+// rewrites included, and the next one goes through. Each names the file and the reason.
+TEST(InjectedFailure, DiskFullRefusesGrowthAndADeviceErrorOneWholeWrite) {
+  using Kind = ScopedWriteFailure::Kind;
+  test::TempDir dir;
+  const std::filesystem::path path = dir / "PROFT.DBF";
+  auto refused = [&](File& file, std::uint64_t offset, std::string_view bytes) {
+    try {
+      file.writeAt(offset, bytes);
+      return std::string("(sin error)");
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::IOError);
+      return std::string(e.what());
+    }
+  };
+  const std::string prefix = "No se pudo escribir en el archivo '" + path.string() + "': ";
+
+  test::writeFile(path, "abcdef");
+  {
+    File file = File::open(path, File::Mode::ReadWrite);
+    ScopedWriteFailure full(3, Kind::DiskFull);
+    file.writeAt(4, "EFGH");  // two bytes rewritten, two added
+    file.writeAt(0, "A");
+    EXPECT_EQ(refused(file, 8, "IJ"), prefix + "no queda espacio en el disco");
+    EXPECT_EQ(refused(file, 0, "abcdefghIJ"), prefix + "no queda espacio en el disco");
+    EXPECT_EQ(full.writes(), (std::vector<std::uint64_t>{2, 0, 2, 1}));
+  }
+  EXPECT_EQ(test::readFile(path), "abcdefghI");
+
+  test::writeFile(path, "abcdef");
+  {
+    File file = File::open(path, File::Mode::ReadWrite);
+    ScopedWriteFailure broken(5, Kind::DeviceError);
+    file.writeAt(0, "AB");
+    EXPECT_EQ(refused(file, 2, "CDEF"), prefix + "error de entrada/salida del disco");
+    EXPECT_EQ(test::readFile(path), "ABcdef");
+    file.writeAt(2, "CDEFGH");
+    EXPECT_EQ(broken.writes(), (std::vector<std::uint64_t>{2, 4, 6}));
+  }
+  EXPECT_EQ(test::readFile(path), "ABCDEFGH");
 }
 
 }  // namespace
