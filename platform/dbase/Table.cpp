@@ -213,10 +213,24 @@ void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexD
   io::File file = io::File::open(path, io::File::Mode::Create);
   // Replacing a table that another program has open would pull it from under that program.
   lockOrFail(file, true);
-  file.truncate(0);
-  file.writeAt(0, header);
-  if (!tags.empty()) io::writeFileAtomically(indexPath(), mdx::build(path.stem().string(), std::move(tags)));
-  file.close();
+  bool replaced = file.size() == 0;  // a file just made holds no table to keep
+  try {
+    // The index first: while it cannot be written, the table it belongs to stays as it was.
+    if (!tags.empty())
+      io::writeFileAtomically(indexPath(), mdx::build(path.stem().string(), std::move(tags)));
+    replaced = true;
+    file.truncate(0);
+    file.writeAt(0, header);
+    file.close();
+  } catch (...) {
+    // Half a header is no table, and an index without its table misleads: neither stays.
+    if (replaced) {
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
+      std::filesystem::remove(indexPath(), ignored);
+    }
+    throw;
+  }
 }
 
 void Table::open(OpenMode mode) {
