@@ -190,7 +190,12 @@ std::string refused(std::string_view name) {
     if (n == exact) return "";
   for (std::string_view prefix : {"ISO-8859-", "ISO8859-", "LATIN", "WINDOWS-125", "CP125"})
     if (n.starts_with(prefix)) return "";
-  return std::string(name.substr(0, 40));
+  // The name goes into the message the user reads: a NUL would cut it short, other control
+  // bytes or half a character would garble it.
+  std::string shown(name.substr(0, 40));
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  return shown;
 }
 
 // The encoding named by the XML declaration at the start of the skeleton, if any.

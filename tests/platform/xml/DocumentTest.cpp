@@ -250,6 +250,10 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
        "el documento da valores por omisión a más de 20 atributos en su DTD"},
       {"UTF-7", "<?xml version='1.0' encoding='UTF-7'?><CENTRE/>",
        "la codificación declarada 'UTF-7' no está admitida: guarde el documento en UTF-8 (línea 1)"},
+      // A NUL in the name used to end the message there.
+      {"encoding name with control bytes",
+       "<?xml version='1.0' encoding='ISO-" + std::string(3, '\0') + "\x01\xC3\xA9x'?><CENTRE/>",
+       "la codificación declarada 'ISO-??????x' no está admitida: guarde el documento en UTF-8 (línea 1)"},
       {"UTF-32", std::string("\x3C\0\0\0", 4) + std::string("C\0\0\0/\0\0\0>\0\0\0", 12),
        "el documento está en UTF-32, que Pontix no lee"},
       {"declared windows-1252", "<?xml version='1.0' encoding='Windows-1252'?><CENTRE/>", ""},
