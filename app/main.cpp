@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   application.setProperty("helpFile", pontix::kHelpFile);
   application.setApplicationName(pontix::kApplicationTitle);
   pontix::loadQtSpanish(application);  // without it Qt's own dialogs stay English
-  pontix::ApplicationHelp help;  // started before the main window, which asks it
+  pontix::ApplicationHelp help;        // started before the main window, which asks it
   pontix::TMForm MForm(application.arguments().mid(1));
   help.serve(MForm);
   // Closing the main window ends the program; quit() would not while it has a foreign parent.

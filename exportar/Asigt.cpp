@@ -1,6 +1,6 @@
 #include <charconv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <unordered_map>

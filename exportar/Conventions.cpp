@@ -91,7 +91,7 @@ void UsedAbbreviations::reserve(std::size_t count) {
 void UsedAbbreviations::add(std::string_view text) {
   if (texts_.size() + text.size() + 10 > UINT32_MAX) throw std::length_error("Too many abbreviations");
   const std::size_t start = texts_.size();
-  for (std::size_t n = text.size(); ; n >>= 7) {
+  for (std::size_t n = text.size();; n >>= 7) {
     if (n < 0x80) {
       texts_ += static_cast<char>(n);
       break;

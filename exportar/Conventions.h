@@ -3,10 +3,10 @@
 // What every table builder of Exportar shares: how a working table is made, how an
 // element's attributes are read, and the list of used abbreviations.
 
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 #include <string_view>
-#include <cstdint>
 #include <vector>
 
 #include "exportar/ProgramState.h"

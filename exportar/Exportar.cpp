@@ -42,8 +42,8 @@ void finishOperation(ProgramState& state, Shell& shell) {
 }
 
 const std::vector<std::string> kAdministrationPaths = {
-    "/CENTRE/MATERIES/MATERIA", "/CENTRE/ACTIVITATS/ACTIVITAT", "/CENTRE/PLACES/PLACA", "/CENTRE/AULES/AULA",
-    "/CENTRE/CURSOS/CURS",      "/CENTRE/CURSOS/CURS/GRUP",
+    "/CENTRE/MATERIES/MATERIA", "/CENTRE/ACTIVITATS/ACTIVITAT", "/CENTRE/PLACES/PLACA",
+    "/CENTRE/AULES/AULA",       "/CENTRE/CURSOS/CURS",          "/CENTRE/CURSOS/CURS/GRUP",
 };
 
 xml::Document loadAdministrationDocument(const std::filesystem::path& file) {

@@ -8,9 +8,9 @@ namespace pontix::help {
 namespace {
 
 bool lessIgnoringCase(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
-    return std::tolower(x) < std::tolower(y);
-  });
+  return std::lexicographical_compare(
+      a.begin(), a.end(), b.begin(), b.end(),
+      [](unsigned char x, unsigned char y) { return std::tolower(x) < std::tolower(y); });
 }
 
 bool sameObject(const IHelpSelector* selector, const ICustomHelpViewer* viewer) {
@@ -31,7 +31,8 @@ std::shared_ptr<IHelpManager> HelpManager::registerViewer(std::shared_ptr<ICusto
 }
 
 void HelpManager::release(int viewerId) {
-  const auto it = std::find_if(viewers_.begin(), viewers_.end(), [&](const Joined& j) { return j.id == viewerId; });
+  const auto it =
+      std::find_if(viewers_.begin(), viewers_.end(), [&](const Joined& j) { return j.id == viewerId; });
   if (it == viewers_.end()) return;
   // A viewer that leaves stops choosing too, so nothing keeps it alive after it has gone.
   if (sameObject(selector_.get(), it->viewer.get())) selector_.reset();
@@ -49,19 +50,14 @@ void HelpManager::shutDown() {
 void HelpManager::helpCommand(unsigned command, std::uintptr_t data, const std::string& helpFile) {
   helpFile_ = helpFile;
   switch (command) {
-    case HELP_CONTEXT:
-      showContext(static_cast<int>(data));
-      break;
+    case HELP_CONTEXT: showContext(static_cast<int>(data)); break;
     case HELP_QUIT: {
       const std::vector<Joined> open = viewers_;
       for (const Joined& joined : open) joined.viewer->closeHelpWindows();
       break;
     }
-    case HELP_CONTENTS:
-      showContents();
-      break;
-    default:
-      break;
+    case HELP_CONTENTS: showContents(); break;
+    default: break;
   }
 }
 
@@ -75,7 +71,8 @@ void HelpManager::showContents() {
   for (const Joined& joined : viewers_)
     if (joined.viewer->canShowContents()) able.emplace_back(joined.viewer->viewerName(), joined.viewer);
   if (able.empty()) return;
-  std::stable_sort(able.begin(), able.end(), [](const auto& a, const auto& b) { return lessIgnoringCase(a.first, b.first); });
+  std::stable_sort(able.begin(), able.end(),
+                   [](const auto& a, const auto& b) { return lessIgnoringCase(a.first, b.first); });
   std::vector<std::string> names;
   for (const auto& entry : able) names.push_back(entry.first);
   const int chosen = selector_ ? selector_->chooseContentsViewer(names) : 0;
@@ -106,7 +103,8 @@ void HelpManager::helpKeyword(const std::string& keyword, const std::string& hel
   for (const auto& viewer : matching)
     for (std::string& entry : viewer->helpStrings(keyword)) entries.emplace_back(std::move(entry), viewer);
   if (entries.empty() || !selector_) return;
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return lessIgnoringCase(a.first, b.first); });
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const auto& a, const auto& b) { return lessIgnoringCase(a.first, b.first); });
   std::vector<std::string> texts;
   for (const auto& entry : entries) texts.push_back(entry.first);
   const int chosen = selector_->chooseKeywordEntry(texts);

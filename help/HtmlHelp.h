@@ -11,12 +11,12 @@ namespace pontix::help {
 
 // The engine's commands the converter sends, with their numbers in the engine's interface.
 enum HtmlHelpCommand : unsigned {
-  HH_DISPLAY_TOPIC = 0,   // file "help.chm::/topic.htm", data 0
-  HH_DISPLAY_TOC = 1,     // the contents and the default topic, data 0
-  HH_DISPLAY_INDEX = 2,   // data points to the keyword, a NUL-terminated text
-  HH_HELP_CONTEXT = 15,   // data is the context number
-  HH_CLOSE_ALL = 18,      // no owner, no file, data 0
-  HH_GET_LAST_ERROR = 20, // never sent
+  HH_DISPLAY_TOPIC = 0,    // file "help.chm::/topic.htm", data 0
+  HH_DISPLAY_TOC = 1,      // the contents and the default topic, data 0
+  HH_DISPLAY_INDEX = 2,    // data points to the keyword, a NUL-terminated text
+  HH_HELP_CONTEXT = 15,    // data is the context number
+  HH_CLOSE_ALL = 18,       // no owner, no file, data 0
+  HH_GET_LAST_ERROR = 20,  // never sent
 };
 
 // A window handle as the engine takes it (an HWND on Windows); 0 is none.

@@ -11,9 +11,9 @@ namespace {
 TStoHtmlHelpViewer* theViewer = nullptr;
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           return std::tolower(x) == std::tolower(y);
-         });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
 }
 
 bool isDirectoryDelimiter(char c) {
@@ -128,12 +128,15 @@ void TStoHtmlHelpViewer::showTopic(const std::string& topic) {
   const std::string file = helpFile();
   if (!isCompiledHelp(file)) return;
   const std::string extension = lowerCase(extensionOf(topic));
-  const std::string page = extension == ".htm" || extension == ".html" ? topic : topic + defaultTopicExtension;
+  const std::string page =
+      extension == ".htm" || extension == ".html" ? topic : topic + defaultTopicExtension;
   const std::string target = file + "::/" + page;
   callEngine(target.c_str(), HH_DISPLAY_TOPIC, 0);
 }
 
-bool TStoHtmlHelpViewer::understandsContext(int, const std::string& helpFile) { return isCompiledHelp(helpFile); }
+bool TStoHtmlHelpViewer::understandsContext(int, const std::string& helpFile) {
+  return isCompiledHelp(helpFile);
+}
 
 void TStoHtmlHelpViewer::showContext(int context, const std::string&) {
   const std::string file = helpFile();

@@ -115,7 +115,7 @@ struct KeptDocument {
   std::vector<std::string> paths;     // as asked for; then the root's own when not among them
   std::vector<std::string> pathName;  // the last step of each path: its elements' name
   std::vector<std::string> attributeNames;
-  std::deque<Node> nodes;             // a deque grows without copying what it holds
+  std::deque<Node> nodes;  // a deque grows without copying what it holds
   Arena arena;
 };
 
@@ -397,13 +397,8 @@ class QuietLibxml {
   void* genericData_;
 };
 
-}  // namespace
-
-
-namespace {
-
-void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, const xmlChar*, int, const xmlChar**,
-                 int attributeCount, int defaulted, const xmlChar** attributes) {
+void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, const xmlChar*, int,
+                 const xmlChar**, int attributeCount, int defaulted, const xmlChar** attributes) {
   auto* ctxt = static_cast<xmlParserCtxtPtr>(data);
   auto* state = static_cast<LoadState*>(ctxt->_private);
   if (state->refused) return;
@@ -418,7 +413,8 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
           break;
         }
     const bool root = state->open.empty();
-    if (state->open.size() >= UINT16_MAX) return state->refuse("el documento anida demasiados elementos", XML_ERR_INTERNAL_ERROR);
+    if (state->open.size() >= UINT16_MAX)
+      return state->refuse("el documento anida demasiados elementos", XML_ERR_INTERNAL_ERROR);
     state->open.push_back(step);
     KeptDocument& kept = *state->kept;
     int path = step >= 0 ? steps[static_cast<std::size_t>(step)].path : -1;
@@ -431,7 +427,8 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
 
     // Declared defaults are not the document's own, as a tree would not have them either.
     const int count = std::max(attributeCount - defaulted, 0);
-    if (static_cast<std::size_t>(count) > markup::kMaxAttributes)  // the look before parsing lets none through
+    if (static_cast<std::size_t>(count) >
+        markup::kMaxAttributes)  // the look before parsing lets none through
       return state->refuse("el elemento <" + qualifiedName(localName, prefix) + "> tiene más de " +
                                std::to_string(markup::kMaxAttributes) + " atributos",
                            XML_ERR_USER_STOP);
@@ -439,8 +436,8 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
     std::size_t size = numberSize(static_cast<std::uint64_t>(count));
     for (int i = 0; i < count; ++i) {
       const xmlChar** attribute = attributes + 5 * i;
-      auto [id, fresh] = state->attributeIds.try_emplace({attribute[0], attribute[1]},
-                                                         static_cast<std::uint32_t>(kept.attributeNames.size()));
+      auto [id, fresh] = state->attributeIds.try_emplace(
+          {attribute[0], attribute[1]}, static_cast<std::uint32_t>(kept.attributeNames.size()));
       if (fresh) kept.attributeNames.push_back(qualifiedName(attribute[0], attribute[1]));
       ids[i] = id->second;
       const auto length = static_cast<std::size_t>(attribute[4] - attribute[3]);
@@ -564,7 +561,8 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   LoadState state;
   state.namespaceDeclarations = namespaceDeclarations;
   state.ctxt = ctxt.get();
-  state.budget = std::max<std::size_t>(8u << 20, 8 * static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX / 8)));
+  state.budget = std::max<std::size_t>(
+      8u << 20, 8 * static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX / 8)));
   state.kept = kept.get();
   state.steps = &steps;
   xmlSAXHandler* sax = ctxt->sax;
@@ -642,7 +640,9 @@ std::optional<Element> Document::selectSingle(std::string_view absolutePath) con
 
 std::string Element::name() const { return doc_->pathName[doc_->nodes[index_].path]; }
 
-int Element::line() const { return static_cast<int>(std::min<std::uint32_t>(doc_->nodes[index_].line, INT_MAX)); }
+int Element::line() const {
+  return static_cast<int>(std::min<std::uint32_t>(doc_->nodes[index_].line, INT_MAX));
+}
 
 std::vector<Element> Element::children(std::string_view name) const {
   std::vector<Element> result;

@@ -9,7 +9,6 @@
 
 #include "platform/Error.h"
 
-
 namespace pontix::xml {
 
 // A file that is not well-formed XML, or that Pontix refuses to read. what() reads "El archivo X
@@ -48,7 +47,9 @@ class Element {
   // The same, as a view into the document.
   std::optional<std::string_view> attributeView(std::string_view name) const;
 
-  friend bool operator==(const Element& a, const Element& b) { return a.doc_ == b.doc_ && a.index_ == b.index_; }
+  friend bool operator==(const Element& a, const Element& b) {
+    return a.doc_ == b.doc_ && a.index_ == b.index_;
+  }
 
  private:
   friend class Document;

@@ -84,8 +84,7 @@ TEST(CommandLine, TheLevelsFileStandsInForTheAssignmentPasses) {
   const std::string exportar = test::cli(PONTIX_CLI) + " exportar " +
                                shellQuote((dir / "centre.xml").string()) + " --trabajo " +
                                shellQuote(dir.path().string());
-  const std::string volcar =
-      test::cli(PONTIX_CLI) + " volcar " + shellQuote((dir / "GRUPOST.DBF").string());
+  const std::string volcar = test::cli(PONTIX_CLI) + " volcar " + shellQuote((dir / "GRUPOST.DBF").string());
 
   test::CommandResult r = test::run(exportar + " --niveles " + shellQuote((dir / "niveles.csv").string()));
   EXPECT_EQ(r.exitCode, 0) << r.output;

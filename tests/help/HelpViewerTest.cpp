@@ -187,7 +187,8 @@ TEST(HelpManager, AloneAViewerGetsTheContentsWithoutChoosing) {
   FakeEngine engine;
   auto manager = HelpManager::create();
   auto winHelp = std::make_shared<TWinHelpViewer>();  // never joins
-  startUp(*manager, *winHelp, engine.loader(), {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
+  startUp(*manager, *winHelp, engine.loader(),
+          {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
   struct Refusing : IHelpSelector {
     int chooseKeywordEntry(const std::vector<std::string>&) override { return -1; }
     int chooseContentsViewer(const std::vector<std::string>&) override { return -1; }
@@ -206,7 +207,8 @@ TEST(StoHtmlHelpUnit, WithoutTheEngineEveryDisplayDoesNothing) {
     engine.hasEntry = false;
     auto manager = HelpManager::create();
     auto winHelp = TWinHelpViewer::join(*manager);
-    startUp(*manager, *winHelp, engine.loader(), {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
+    startUp(*manager, *winHelp, engine.loader(),
+            {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
     EXPECT_FALSE(singleViewer()->helpEntry);
     EXPECT_EQ(singleViewer()->libraryHandle != nullptr, loads);
     manager->helpCommand(HELP_CONTENTS, 0, "Scolaria.chm");
@@ -222,7 +224,8 @@ TEST(StoHtmlHelpUnit, ShutDownLetsTheViewerGoAndFreesTheLibrary) {
   FakeEngine engine;
   auto manager = HelpManager::create();
   auto winHelp = TWinHelpViewer::join(*manager);
-  startUp(*manager, *winHelp, engine.loader(), {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
+  startUp(*manager, *winHelp, engine.loader(),
+          {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
   ASSERT_NE(singleViewer(), nullptr);
   EXPECT_EQ(engine.librariesAlive, 1);
   std::weak_ptr<IHelpManager> held = singleViewer()->helpManager;
@@ -243,7 +246,8 @@ TEST(StoHtmlHelpUnit, TheManagersShutDownClosesTheHelpWindows) {
   FakeEngine engine;
   auto manager = HelpManager::create();
   auto winHelp = TWinHelpViewer::join(*manager);
-  startUp(*manager, *winHelp, engine.loader(), {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
+  startUp(*manager, *winHelp, engine.loader(),
+          {[] { return std::string("Scolaria.chm"); }, [] { return std::string(kProgram); }});
   manager->shutDown();
   EXPECT_EQ(engine.calls, std::vector<EngineCall>{call("(none)", HH_CLOSE_ALL)});
   EXPECT_EQ(singleViewer(), nullptr);

@@ -65,9 +65,9 @@ TEST(Interop, CliDumpsAsUtf8Csv) {
       test::run(test::cli(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "MUESTRA.DBF").string()));
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.output, "NOMBRE,NUM,VALOR,ACTIVO\n\"Añó, \"\"€\"\"\",-42,3.25,T\nSala gran,,,F\n");
-  EXPECT_EQ(test::run(test::cli(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "NADA.DBF").string()))
-                .exitCode,
-            1);
+  EXPECT_EQ(
+      test::run(test::cli(PONTIX_CLI) + " volcar " + test::shellQuote((dir / "NADA.DBF").string())).exitCode,
+      1);
   EXPECT_EQ(test::run(test::cli(PONTIX_CLI) + " volcar").exitCode, 2);
 }
 

@@ -141,9 +141,10 @@ TEST(XmlLoad, EntitiesAreReplacedByTheirText) {
 // Elements written in an entity's text are the document's as much as the others, once per use.
 TEST(XmlLoad, ElementsInsideEntitiesAreKeptAtEachUse) {
   test::TempDir dir;
-  test::writeFile(dir / "doc.xml",
-                  withEntities({{"nom", "Educaci&#243;"}, {"curs", "<CURS codi='&nom;'><GRUP codi='A'/></CURS>"}},
-                               "<CENTRE><CURSOS>&curs;\n&curs;<CURS codi='2'/>&curs;</CURSOS></CENTRE>"));
+  test::writeFile(
+      dir / "doc.xml",
+      withEntities({{"nom", "Educaci&#243;"}, {"curs", "<CURS codi='&nom;'><GRUP codi='A'/></CURS>"}},
+                   "<CENTRE><CURSOS>&curs;\n&curs;<CURS codi='2'/>&curs;</CURSOS></CENTRE>"));
   Document loaded = Document::load(dir / "doc.xml", {"/CENTRE/CURSOS/CURS", "/CENTRE/CURSOS/CURS/GRUP"});
   std::vector<Element> cursos = loaded.select("/CENTRE/CURSOS/CURS");
   ASSERT_EQ(cursos.size(), 4u);
@@ -261,7 +262,8 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
       {"after megabytes of comment",
        "<CENTRE><!--" + std::string(3 << 20, 'x') + "-->\n<A" + attributes(1001) + "/></CENTRE>",
        "el elemento <A> tiene más de 1000 atributos (línea 2)"},
-      {"cut by the first megabyte", "<CENTRE>" + repeat("<B/>\n", 209700) + "<A" + attributes(1001) + "/></CENTRE>",
+      {"cut by the first megabyte",
+       "<CENTRE>" + repeat("<B/>\n", 209700) + "<A" + attributes(1001) + "/></CENTRE>",
        "el elemento <A> tiene más de 1000 atributos (línea 209701)"},
       {"in a comment of megabytes",
        "<CENTRE><!--<A" + attributes(1001) + std::string(3 << 20, 'x') + "--></CENTRE>", ""},
@@ -319,8 +321,8 @@ TEST(XmlSelect, AbsolutePathsChildrenAndAttributes) {
       dir / "centre.xml",
       "<CENTRE><CURSOS><CURS codi='1'><GRUP codi='A'/><GRUP codi='B'/></CURS></CURSOS>\n"
       "<AULES/><CURSOS><CURS codi='2' Codi='X' buit=''><GRUP codi='C'/></CURS></CURSOS></CENTRE>");
-  Document doc = Document::load(
-      dir / "centre.xml", {"/CENTRE/CURSOS/CURS", "/CENTRE/CURSOS/CURS/GRUP", "/CENTRE/AULES/AULA", "/HORARI/CURSOS"});
+  Document doc = Document::load(dir / "centre.xml", {"/CENTRE/CURSOS/CURS", "/CENTRE/CURSOS/CURS/GRUP",
+                                                     "/CENTRE/AULES/AULA", "/HORARI/CURSOS"});
   std::vector<Element> cursos = doc.select("/CENTRE/CURSOS/CURS");
   ASSERT_EQ(cursos.size(), 2u);
   EXPECT_EQ(cursos[0].attribute("codi"), "1");
