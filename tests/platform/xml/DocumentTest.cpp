@@ -287,6 +287,32 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
   }
 }
 
+// Shapes an administration document should never have, read as XML reads them or refused.
+TEST(XmlLoad, UnusualButReadableOrClearlyRefused) {
+  auto utf16NoMark = [](std::string_view ascii, bool bigEndian) {
+    std::string out;
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  test::TempDir dir;
+  for (bool bigEndian : {false, true}) {
+    test::writeFile(
+        dir / "doc.xml",
+        utf16NoMark("<?xml version=\"1.0\" encoding=\"UTF-16\"?><CENTRE descripcio=\"abc\"/>", bigEndian));
+    EXPECT_EQ(Document::load(dir / "doc.xml", {}).root()->attribute("descripcio"), "abc") << bigEndian;
+  }
+  // libxml2 holds no value past ten megabytes: refused, not cut.
+  test::writeFile(dir / "doc.xml",
+                  "<CENTRE>\n<MATERIA descripcio=\"" + std::string(11 << 20, 'x') + "\"/></CENTRE>");
+  try {
+    Document::load(dir / "doc.xml", {"/CENTRE/MATERIA"});
+    ADD_FAILURE() << "an 11 MB value loaded";
+  } catch (const ParseError& e) {
+    EXPECT_NE(e.reason().find("el valor de un atributo es demasiado largo"), std::string::npos) << e.what();
+    EXPECT_EQ(e.line(), 2);
+  }
+}
+
 TEST(XmlLoad, NothingOutsideTheDocumentIsRead) {
   test::TempDir dir;
   test::writeFile(dir / "secreto.txt", "SECRETO");
@@ -301,6 +327,7 @@ TEST(XmlLoad, NothingOutsideTheDocumentIsRead) {
       // Declared but never used: nothing to read, nothing lost.
       {"<!DOCTYPE CENTRE [<!ENTITY x SYSTEM \"" + uri + "\">]>\n<CENTRE/>\n", false},
       {"<!DOCTYPE CENTRE SYSTEM \"" + uri + "\">\n<CENTRE/>\n", false},
+      {"<!DOCTYPE CENTRE [<!ENTITY x SYSTEM \"http://127.0.0.1:9/secreto\">]>\n<CENTRE a=\"&x;\"/>\n", true},
   };
   for (const Case& c : cases) {
     test::writeFile(dir / "ext.xml", c.bytes);
