@@ -67,6 +67,8 @@ for target in "${TARGETS[@]}"; do
   fi
 done
 
+# The closing line test runners print, so that CI counts the targets.
+echo "fuzz: $((${#TARGETS[@]} - ${#failed[@]})) passed, ${#failed[@]} failed"
 if ((${#failed[@]})); then
   echo "run: fallos en ${failed[*]}" >&2
   exit 1
