@@ -38,11 +38,14 @@ for target in "${TARGETS[@]}"; do
   [ -d "$BUILD/seeds/$target" ] && cp "$BUILD/seeds/$target"/* "$run/corpus/"
   dict=()
   [ -f "fuzz/$target.dict" ] && dict=(-dict="$PWD/fuzz/$target.dict")
+  # The target's files go to tmpfs; a run that ends in a crash cannot tidy up, so this does.
+  scratch=$(if [ -w /dev/shm ]; then mktemp -d -p /dev/shm pontix-fuzz-run.XXXXXX; else mktemp -d; fi)
   status=0
   # -jobs=1 -workers=1: one process, its output in fuzz-0.log of the run folder.
-  (cd "$run" && "$OLDPWD/$BUILD/fuzz/$target" corpus -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
+  (cd "$run" && PONTIX_FUZZ_DIR=$scratch "$OLDPWD/$BUILD/fuzz/$target" corpus -max_total_time="$SECONDS_EACH" -timeout=10 -rss_limit_mb=2048 \
     -jobs=1 -workers=1 -print_final_stats=1 -artifact_prefix="$run/" "${dict[@]}" >runner.log 2>&1) ||
     status=$?
+  rm -rf "$scratch"
   log="$run/fuzz-0.log"
   [ -f "$log" ] || log="$run/runner.log"
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
