@@ -84,7 +84,7 @@ class Arena {
     if (size > UINT32_MAX) throw std::bad_alloc();
     if (blocks_.empty() || capacity_ - used_ < size) {
       capacity_ = std::max(size, kBlock);
-      blocks_.push_back(std::make_unique<char[]>(capacity_));
+      blocks_.emplace_back(new char[capacity_]);  // not zeroed: every byte is written before it is read
       used_ = 0;
     }
     block = static_cast<std::uint32_t>(blocks_.size() - 1);
