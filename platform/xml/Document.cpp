@@ -427,11 +427,9 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
 
     // Declared defaults are not the document's own, as a tree would not have them either.
     const int count = std::max(attributeCount - defaulted, 0);
-    if (static_cast<std::size_t>(count) >
-        markup::kMaxAttributes)  // the look before parsing lets none through
-      return state->refuse("el elemento <" + qualifiedName(localName, prefix) + "> tiene más de " +
-                               std::to_string(markup::kMaxAttributes) + " atributos",
-                           XML_ERR_USER_STOP);
+    // The look before parsing lets none through; the array below relies on it.
+    if (static_cast<std::size_t>(count) > markup::kMaxAttributes)
+      return state->refuse(crowdedReason({qualifiedName(localName, prefix), 0}, ""), XML_ERR_USER_STOP);
     std::uint32_t ids[markup::kMaxAttributes];
     std::size_t size = numberSize(static_cast<std::uint64_t>(count));
     for (int i = 0; i < count; ++i) {

@@ -246,14 +246,6 @@ std::optional<CrowdedTag> crowdedStartTag(std::string_view text, std::size_t& de
   return Scanner(text, declarations).firstCrowded();
 }
 
-std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes, std::size_t& declarations) {
-  switch (unitsOf(bytes)) {
-    case Units::Utf16LE: return crowdedStartTag(asciiOfUtf16(bytes, false), declarations);
-    case Units::Utf16BE: return crowdedStartTag(asciiOfUtf16(bytes, true), declarations);
-    default: return crowdedStartTag(bytes, declarations);
-  }
-}
-
 std::optional<CrowdedTag> crowdedStartTagInStream(const Read& read, std::size_t& declarations) {
   constexpr std::size_t kChunk = 1 << 20;
   std::string chunk;

@@ -31,10 +31,6 @@ struct CrowdedTag {
 // (UTF-8, ISO-8859-x, windows-125x).
 std::optional<CrowdedTag> crowdedStartTag(std::string_view text, std::size_t& declarations);
 
-// The first crowded start tag of a whole document, in whatever encoding it is (UTF-16 read unit
-// by unit).
-std::optional<CrowdedTag> crowdedStartTagInDocument(std::string_view bytes, std::size_t& declarations);
-
 // Reads up to `size` bytes into `buffer`; 0 at the end.
 using Read = std::function<std::size_t(char* buffer, std::size_t size)>;
 
