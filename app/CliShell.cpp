@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "exportar/Cursost.h"
+#include "exportar/PreviousTables.h"
 #include "exportar/ProgramState.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
@@ -117,6 +118,15 @@ void CliShell::showMessage(const std::string& text) {
 CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
   dbase::Table table(state.wwTableCursos.filePath().parent_path(), "CURSOST", "wwTableCursosT");
   table.open(dbase::OpenMode::Exclusive);
+  if (options_.previousLevels) {
+    const PreviousLevels previous = previousCourseLevels(state.workingDirectory);
+    if (previous.empty())
+      err_ << "No hay niveles anteriores que recuperar en "
+           << previousTablesFolder(state.workingDirectory).string() << '\n';
+    const std::size_t filled = fillFromPreviousLevels(table, previous);
+    if (!previous.empty())
+      err_ << "Niveles anteriores recuperados: " << filled << (filled == 1 ? " curso" : " cursos") << '\n';
+  }
   dbase::Field CODI = table.field("CODI"), NIVEL = table.field("NIVEL"), CURSO = table.field("CURSO");
   // By the code as the table stores it, so that a code cut to the field's width still matches.
   std::unordered_map<std::string, const CourseLevel*> byCode;

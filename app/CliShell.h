@@ -29,6 +29,7 @@ class CliShell : public Shell {
     std::vector<CourseLevel> levels;
     bool subjectLines = true;      // answer OK to the subject-lines box
     bool allowIncomplete = false;  // leave the assignment as the close box does
+    bool previousLevels = false;   // fill blank levels from the previous CURSOST first
   };
   CliShell(Options options, std::ostream& out, std::ostream& err)
       : options_(std::move(options)), out_(out), err_(err) {}
@@ -36,8 +37,9 @@ class CliShell : public Shell {
   bool chooseXmlFile(std::string& path) override;
   void showMessage(const std::string& text) override;
   bool confirmSubjectLines() override { return options_.subjectLines; }
-  // Fills in CURSOST from the levels file. A course left without level or course number
-  // ends the run as a forced exit, its code printed, unless incomplete courses are allowed.
+  // Fills in CURSOST from the previous CURSOST when asked, then from the levels file. A course left without
+  // level or course number ends the run as a forced exit, its code printed, unless incomplete courses are
+  // allowed.
   CourseAssignmentPass runCourseAssignmentPass(ProgramState& state) override;
   void setWaitCursor() override {}
   void restoreCursor() override {}

@@ -297,6 +297,15 @@ void TMForm::showMessage(const std::string& text) {
   stopIfHostGone();
 }
 
+void TMForm::showFinished(const std::string& text, const RunReport& report) {
+  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok,
+                  dialogParent());
+  // Behind "Mostrar detalles…", for whoever wants to know what the conversion changed.
+  box.setDetailedText(QString::fromStdString(report.text()));
+  runModal(box);
+  stopIfHostGone();
+}
+
 bool TMForm::confirmSubjectLines() {
   QMessageBox box(QMessageBox::Warning, "Creación automática de Líneas de Asignaturas",
                   "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"

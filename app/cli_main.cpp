@@ -13,9 +13,11 @@
 
 #include "app/CliShell.h"
 #include "exportar/Exportar.h"
+#include "exportar/PreviousTables.h"
 #include "importar/Importar.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
+#include "platform/FileIo.h"
 #include "platform/WinPath.h"
 #include "platform/dbase/Table.h"
 
@@ -36,31 +38,53 @@ const char* const kUsageText =
     "  importar                 crea SolucioHorari.xml desde la solución del horario\n"
     "  volcar TABLA.DBF         muestra la tabla como CSV en UTF-8 (una línea de nombres de campo\n"
     "                           y una línea por registro)\n"
+    "  restaurar TABLA          vuelve a poner la versión anterior de una tabla de trabajo,\n"
+    "                           la que Exportar guardó en ANTERIOR\n"
     "\n"
     "Cada orden admite --help; --version muestra la versión.\n";
 
 const char* const kExportarHelp =
     "Uso: pontix-cli exportar DOCUMENTO.xml [--trabajo DIR] [--niveles NIVELES.csv]\n"
-    "                         [--sin-lineas] [--incompletos]\n"
+    "                         [--niveles-anteriores] [--sin-lineas] [--incompletos]\n"
+    "                         [--informe INFORME.json]\n"
     "\n"
     "Crea las tablas de trabajo de Horalia desde el documento de Scolaria.\n"
     "  --trabajo DIR          carpeta de trabajo (por omisión C:\\KTEMP, según la\n"
     "                         correspondencia de unidades)\n"
     "  --niveles NIVELES.csv  nivel y curso de cada curso, líneas CODI;NIVEL;CURSO en UTF-8\n"
     "                         (también separadas por comas)\n"
+    "  --niveles-anteriores   antes de --niveles, completa el nivel y el curso que falten con\n"
+    "                         los de la versión anterior de CURSOST (en ANTERIOR)\n"
     "  --sin-lineas           no propone las líneas de asignaturas\n"
     "  --incompletos          sigue aunque algún curso quede sin nivel o sin curso\n"
+    "  --informe INFORME.json escribe en JSON el informe de lo que la conversión ha hecho\n"
+    "                         con los datos (el resumen sale siempre por la salida de errores)\n"
     "\n"
+    "Antes de sustituir cada tabla de trabajo, guarda la que había en la carpeta ANTERIOR\n"
+    "de la carpeta de trabajo (véase la orden restaurar).\n"
     "Sale con 3, y escribe los códigos de esos cursos, cuando algún curso queda sin nivel\n"
     "o sin curso y no se ha dado --incompletos.\n";
 
 const char* const kImportarHelp =
-    "Uso: pontix-cli importar [--trabajo DIR] [--salida DIR]\n"
+    "Uso: pontix-cli importar [--trabajo DIR] [--salida DIR] [--informe INFORME.json]\n"
     "\n"
     "Crea SolucioHorari.xml desde la solución del horario (tabla SOLUC) y las tablas de trabajo.\n"
     "  --trabajo DIR   carpeta de trabajo (por omisión C:\\KTEMP, según la correspondencia de unidades)\n"
     "  --salida DIR    carpeta donde se escribe SolucioHorari.xml, la del archivo que se elegiría\n"
-    "                  en la ventana (por omisión la carpeta de trabajo)\n";
+    "                  en la ventana (por omisión la carpeta de trabajo)\n"
+    "  --informe INFORME.json\n"
+    "                  escribe en JSON el informe de las entradas omitidas y los códigos que no\n"
+    "                  se encuentran (el resumen sale siempre por la salida de errores)\n";
+
+const char* const kRestaurarHelp =
+    "Uso: pontix-cli restaurar TABLA [--trabajo DIR]\n"
+    "\n"
+    "Vuelve a poner en la carpeta de trabajo la versión anterior de la tabla (su .DBF y su .MDX),\n"
+    "la que Exportar guardó en la carpeta ANTERIOR antes de sustituirla, y deja la actual en su\n"
+    "lugar: restaurar otra vez deshace el cambio. No lo hace mientras otro programa tenga\n"
+    "abierta cualquiera de las dos.\n"
+    "  TABLA           ASIGNOMT, PROFT, AULAT, CURSOST, GRUPOST, MATIB, ASIGT o DIASHORAST\n"
+    "  --trabajo DIR   carpeta de trabajo (por omisión C:\\KTEMP, según la correspondencia de unidades)\n";
 
 const char* const kVolcarHelp =
     "Uso: pontix-cli volcar TABLA.DBF\n"
@@ -88,8 +112,8 @@ class UsageError {
 // The arguments after the command: options (with their values) and the rest, in order.
 struct Arguments {
   std::vector<std::string> positional;
-  std::optional<std::string> trabajo, niveles, salida;
-  bool sinLineas = false, incompletos = false, help = false;
+  std::optional<std::string> trabajo, niveles, salida, informe;
+  bool sinLineas = false, incompletos = false, nivelesAnteriores = false, help = false;
 };
 
 Arguments parseArguments(int argc, char** argv, const std::vector<std::string_view>& allowed) {
@@ -115,9 +139,11 @@ Arguments parseArguments(int argc, char** argv, const std::vector<std::string_vi
     }
     std::string_view name = arg.substr(0, arg.find('='));
     if (!isAllowed(name)) throw UsageError("Opción desconocida: " + std::string(arg));
-    if (name == "--sin-lineas" || name == "--incompletos") {
+    if (name == "--sin-lineas" || name == "--incompletos" || name == "--niveles-anteriores") {
       if (name != arg) throw UsageError("La opción " + std::string(name) + " no lleva valor");
-      (name == "--sin-lineas" ? args.sinLineas : args.incompletos) = true;
+      (name == "--sin-lineas"    ? args.sinLineas
+       : name == "--incompletos" ? args.incompletos
+                                 : args.nivelesAnteriores) = true;
       continue;
     }
     std::string value;
@@ -132,6 +158,7 @@ Arguments parseArguments(int argc, char** argv, const std::vector<std::string_vi
     if (name == "--trabajo") args.trabajo = value;
     if (name == "--niveles") args.niveles = value;
     if (name == "--salida") args.salida = value;
+    if (name == "--informe") args.informe = value;
   }
   return args;
 }
@@ -165,8 +192,17 @@ std::unique_ptr<pontix::ProgramState> makeState(const Arguments& args) {
                           "o dé otra carpeta con --trabajo DIR.");
 }
 
+// The run's report: its summary on stderr, and as JSON in the file asked for. The JSON file is
+// written whole or not at all; a failure to write it fails the run, which scripts rely on.
+void reportRun(const pontix::RunReport& report, const Arguments& args) {
+  std::cerr << report.text();
+  if (args.informe) pontix::io::writeFileAtomically(*args.informe, report.json());
+}
+
 int exportar(int argc, char** argv) {
-  Arguments args = parseArguments(argc, argv, {"--trabajo", "--niveles", "--sin-lineas", "--incompletos"});
+  Arguments args = parseArguments(
+      argc, argv,
+      {"--trabajo", "--niveles", "--sin-lineas", "--incompletos", "--niveles-anteriores", "--informe"});
   if (args.help) {
     std::cout << kExportarHelp;
     return kDone;
@@ -177,15 +213,18 @@ int exportar(int argc, char** argv) {
   if (args.niveles) options.levels = pontix::cli::readLevelsFile(*args.niveles);
   options.subjectLines = !args.sinLineas;
   options.allowIncomplete = args.incompletos;
+  options.previousLevels = args.nivelesAnteriores;
   std::unique_ptr<pontix::ProgramState> state = makeState(args);
   pontix::cli::CliShell shell(std::move(options), std::cout, std::cerr);
   pontix::BExportarClick(*state, shell);
   if (state->forcedExit) return kCoursesIncomplete;
-  return shell.completed() ? kDone : kFailed;
+  if (!shell.completed()) return kFailed;
+  reportRun(state->report, args);
+  return kDone;
 }
 
 int importar(int argc, char** argv) {
-  Arguments args = parseArguments(argc, argv, {"--trabajo", "--salida"});
+  Arguments args = parseArguments(argc, argv, {"--trabajo", "--salida", "--informe"});
   if (args.help) {
     std::cout << kImportarHelp;
     return kDone;
@@ -200,6 +239,19 @@ int importar(int argc, char** argv) {
   std::filesystem::path output = folder / "SolucioHorari.xml";
   pontix::exportSolution(*state, output);
   std::cerr << "Proceso finalizado: " << output.string() << '\n';
+  reportRun(state->report, args);
+  return kDone;
+}
+
+int restaurar(int argc, char** argv) {
+  Arguments args = parseArguments(argc, argv, {"--trabajo"});
+  if (args.help) {
+    std::cout << kRestaurarHelp;
+    return kDone;
+  }
+  if (args.positional.size() != 1) throw UsageError("Indique una única TABLA");
+  std::unique_ptr<pontix::ProgramState> state = makeState(args);
+  std::cerr << pontix::restorePreviousTable(state->workingDirectory, args.positional[0]) << '\n';
   return kDone;
 }
 
@@ -258,14 +310,16 @@ int main(int argc, char** argv) {
     if (command == "exportar") return exportar(argc, argv);
     if (command == "importar") return importar(argc, argv);
     if (command == "volcar") return volcar(argc, argv);
+    if (command == "restaurar") return restaurar(argc, argv);
     std::cerr << (command.starts_with("-") ? "Opción desconocida: " : "Orden desconocida: ") << command
               << "\n\n"
               << kUsageText;
     return kUsage;
   } catch (const UsageError& e) {
-    const char* help = command == "exportar"   ? kExportarHelp
-                       : command == "importar" ? kImportarHelp
-                                               : kVolcarHelp;
+    const char* help = command == "exportar"    ? kExportarHelp
+                       : command == "importar"  ? kImportarHelp
+                       : command == "restaurar" ? kRestaurarHelp
+                                                : kVolcarHelp;
     std::cerr << e.message << "\n\n" << help;
     return kUsage;
   } catch (const std::bad_alloc&) {

@@ -68,7 +68,8 @@ std::string StoredAbbreviations::take(std::string_view first, std::string_view s
   // Shortening keeps a stored form as it is: the first one's serves when it is free.
   std::string stored = storedAbbreviation(first);
   std::string abbreviation;
-  if (!used_.contains(stored)) {
+  numbered_ = used_.contains(stored);
+  if (!numbered_) {
     abbreviation = shortenAbbreviation(first);
   } else {
     abbreviation = shortenAbbreviation(firstFree(numbers_, stem, free));
@@ -84,7 +85,8 @@ std::string CandidateAbbreviations::take(std::string_view first, std::string_vie
   };
   std::string stored = storedAbbreviation(first);
   std::string candidate;
-  if (!candidates_.contains(first) && !stored_.contains(stored)) {
+  numbered_ = candidates_.contains(first) || stored_.contains(stored);
+  if (!numbered_) {
     candidate = first;
   } else {
     candidate = firstFree(numbers_, stem, free);

@@ -50,10 +50,13 @@ class StoredAbbreviations {
   // form added to the list.
   std::string take(std::string_view first, std::string_view stem);
   void reserve(std::size_t count) { used_.reserve(count); }
+  // Whether the last take numbered the stem because `first` was taken.
+  bool numbered() const { return numbered_; }
 
  private:
   UsedAbbreviations used_;
   StemNumbers numbers_;
+  bool numbered_ = false;
 };
 
 // Rooms and groups: the list holds the full-length candidates, and beside it a set of the
@@ -67,11 +70,14 @@ class CandidateAbbreviations {
     candidates_.reserve(count);
     stored_.reserve(count);
   }
+  // Whether the last take numbered the stem because `first` was taken.
+  bool numbered() const { return numbered_; }
 
  private:
   UsedAbbreviations candidates_;
   UsedAbbreviations stored_;
   StemNumbers numbers_;
+  bool numbered_ = false;
 };
 
 }  // namespace pontix

@@ -38,18 +38,19 @@ std::string lessonPattern(std::optional<double> hours) {
 
 void buildAsigt(ProgramState& state, Shell& shell) {
   dbase::Table table(state.workingDirectory, "ASIGT.DBF");
-  createWorkingTable(table, {{"CASIG", FieldKind::Text, 10},
-                             {"CPROF", FieldKind::Text, 10},
-                             {"CGRUP", FieldKind::Text, 10},
-                             {"CAULA", FieldKind::Text, 10},
-                             {"TURNO", FieldKind::Text, 1},
-                             {"NIVEL", FieldKind::Text, 5},
-                             {"CURSO", FieldKind::Text, 3},
-                             {"GRUPO", FieldKind::Text, 2},
-                             {"HORAS", FieldKind::Float, 0},
-                             {"SESIONES", FieldKind::Text, 20},
-                             {"NCONEX", FieldKind::Text, 4},
-                             {"CTAREA", FieldKind::Text, 10}});
+  createWorkingTable(state, table,
+                     {{"CASIG", FieldKind::Text, 10},
+                      {"CPROF", FieldKind::Text, 10},
+                      {"CGRUP", FieldKind::Text, 10},
+                      {"CAULA", FieldKind::Text, 10},
+                      {"TURNO", FieldKind::Text, 1},
+                      {"NIVEL", FieldKind::Text, 5},
+                      {"CURSO", FieldKind::Text, 3},
+                      {"GRUPO", FieldKind::Text, 2},
+                      {"HORAS", FieldKind::Float, 0},
+                      {"SESIONES", FieldKind::Text, 20},
+                      {"NCONEX", FieldKind::Text, 4},
+                      {"CTAREA", FieldKind::Text, 10}});
   ScopedOpen grupos(state.wwTableGrupos, dbase::OpenMode::Exclusive);
   ScopedOpen asignaturas(state.wwTableNomAsg, dbase::OpenMode::Exclusive);
   if (!shell.confirmSubjectLines()) {

@@ -8,22 +8,25 @@ using dbase::FieldKind;
 
 void buildAulat(ProgramState& state, Shell&) {
   dbase::Table table(state.workingDirectory, "AULAT.DBF");
-  createWorkingTable(table, {{"ABREV", FieldKind::Text, 10},
-                             {"NOMBRE", FieldKind::Text, 80},
-                             {"EDIFICIO", FieldKind::Text, 1},
-                             {"MAXALUM", FieldKind::Integer, 0},
-                             {"CODI", FieldKind::Text, 60}});
+  createWorkingTable(state, table,
+                     {{"ABREV", FieldKind::Text, 10},
+                      {"NOMBRE", FieldKind::Text, 80},
+                      {"EDIFICIO", FieldKind::Text, 1},
+                      {"MAXALUM", FieldKind::Integer, 0},
+                      {"CODI", FieldKind::Text, 60}});
   dbase::Field ABREV = table.field("ABREV"), NOMBRE = table.field("NOMBRE"), CODI = table.field("CODI");
   CandidateAbbreviations used;
   const std::vector<xml::Element> aules = selectElements(state, "/CENTRE/AULES/AULA");
   used.reserve(aules.size());
 
   for (const xml::Element& aula : aules) {
-    std::vector<std::string> a = readAttributes(aula, {"codi", "descripcio"});
+    std::vector<std::string> a = readAttributes(aula, {"codi", "descripcio"}, state.report);
     const std::string &codi = a[0], &descripcio = a[1];
     // The abbreviation comes from the description; rooms have no short name.
     std::string_view first = ansi::firstChars(descripcio, 10);
     std::string abbreviation = used.take(first, ansi::firstChars(first, 9));
+    if (used.numbered())
+      state.report.note(RunReport::Kind::NumberedAbbreviation, "AULAT", first, abbreviation);
     table.append();
     ABREV.setText(abbreviation);
     NOMBRE.setText("(" + codi + ") " + descripcio);

@@ -4,22 +4,25 @@
 #include <stdexcept>
 #include <utility>
 
+#include "exportar/PreviousTables.h"
 #include "platform/AnsiText.h"
 #include "platform/FileIo.h"
 
 namespace pontix {
 
-void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+void replaceWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes) {
   table.requireWritable();
+  keepPreviousTable(table, state.workingDirectory, state.report);
   io::removeUnlessInUse(table.filePath());
   io::removeUnlessInUse(table.indexPath());
+  table.observe(&state.report);
   table.create(fields, indexes);
 }
 
-void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+void createWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                         const std::vector<dbase::IndexDef>& indexes) {
-  replaceWorkingTable(table, fields, indexes);
+  replaceWorkingTable(state, table, fields, indexes);
   table.open(dbase::OpenMode::Shared);
 }
 
@@ -28,16 +31,21 @@ std::vector<xml::Element> selectElements(const ProgramState& state, std::string_
   return state.document->select(path);
 }
 
-std::string readAttribute(const xml::Element& element, std::string_view name) {
+std::string readAttribute(const xml::Element& element, std::string_view name, RunReport& report) {
   std::optional<std::string_view> value = element.attributeView(name);
-  return value ? ansi::fromUtf8(ansi::trimControls(*value)) : std::string();
+  if (!value) return {};
+  const std::string_view utf8 = ansi::trimControls(*value);
+  std::size_t replaced = 0;
+  std::string text = ansi::fromUtf8(utf8, replaced);
+  if (replaced) report.noteReplaced(element.name() + "/" + std::string(name), utf8, text, replaced);
+  return text;
 }
 
 std::vector<std::string> readAttributes(const xml::Element& element,
-                                        std::initializer_list<std::string_view> names) {
+                                        std::initializer_list<std::string_view> names, RunReport& report) {
   std::vector<std::string> values;
   values.reserve(names.size());
-  for (std::string_view name : names) values.push_back(readAttribute(element, name));
+  for (std::string_view name : names) values.push_back(readAttribute(element, name, report));
   return values;
 }
 

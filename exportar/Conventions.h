@@ -16,14 +16,15 @@
 
 namespace pontix {
 
-// Deletes the table's .DBF, then its .MDX, where they exist (a table another program holds
-// open stays, and creating it then fails with the engine's error), then creates it afresh
-// with these fields and indexes, closed. A table marked read-only is an error, before
-// anything is deleted.
-void replaceWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+// Moves the table's .DBF and .MDX into the folder of previous tables, or deletes them where
+// that cannot be done (a table another program holds open stays, and creating it then fails
+// with the engine's error), then creates it afresh with these fields and indexes, closed, its
+// cut values and record count going to the run's report. A table marked read-only is an
+// error, before anything is moved or deleted.
+void replaceWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes = {});
 // replaceWorkingTable, then opens it shared.
-void createWorkingTable(dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
+void createWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                         const std::vector<dbase::IndexDef>& indexes = {});
 
 // Opens one of the main window's table objects for a scope, so that an error midway leaves it
@@ -49,10 +50,11 @@ class ScopedOpen {
 std::vector<xml::Element> selectElements(const ProgramState& state, std::string_view path);
 
 // The named attribute as ANSI text: trimmed of control characters and blanks, converted to
-// Windows-1252 with best fit. A missing attribute reads as the empty text.
-std::string readAttribute(const xml::Element& element, std::string_view name);
+// Windows-1252 with best fit, the characters replaced going to the report. A missing attribute
+// reads as the empty text.
+std::string readAttribute(const xml::Element& element, std::string_view name, RunReport& report);
 std::vector<std::string> readAttributes(const xml::Element& element,
-                                        std::initializer_list<std::string_view> names);
+                                        std::initializer_list<std::string_view> names, RunReport& report);
 
 // A builder's list of used abbreviations: kept in the order of addition, membership ignoring
 // letter case as the Windows comparison does. Entries are only ever added.

@@ -31,11 +31,11 @@ bool coursesComplete(dbase::Table& cursos) {
 void buildCursost(ProgramState& state, Shell& shell) {
   {
     dbase::Table table(state.workingDirectory, "CURSOST.DBF");
-    createWorkingTable(table, cursostFields());
+    createWorkingTable(state, table, cursostFields());
     dbase::Field CODI = table.field("CODI"), DESCRIPCIO = table.field("DESCRIPCIO"),
                  NIVEL = table.field("NIVEL"), CURSO = table.field("CURSO");
     for (const xml::Element& curs : selectElements(state, "/CENTRE/CURSOS/CURS")) {
-      std::vector<std::string> a = readAttributes(curs, {"codi", "descripcio"});
+      std::vector<std::string> a = readAttributes(curs, {"codi", "descripcio"}, state.report);
       table.append();
       CODI.setText(a[0]);
       DESCRIPCIO.setText(a[1]);

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "exportar/Builders.h"
+#include "exportar/PreviousTables.h"
 
 namespace pontix {
 
@@ -35,7 +36,7 @@ bool chooseExistingFile(ProgramState& state, Shell& shell, std::int32_t flagWhen
 void finishOperation(ProgramState& state, Shell& shell) {
   shell.restoreCursor();
   state.resultFlag = 1;
-  shell.showMessage("Proceso finalizado");
+  shell.showFinished("Proceso finalizado", state.report);
   shell.disableOperationButtons();
   shell.operationCompleted();
   if (state.hostDriven) shell.closeMainWindow();
@@ -59,6 +60,8 @@ xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
 }
 
 void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders) {
+  state.report.start("exportar");
+  state.report.setPreviousFolder(previousTablesFolder(state.workingDirectory).string());
   if (!chooseExistingFile(state, shell, -1)) return;
 
   // A document that cannot be read stops here, before the cursor changes or a table is

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "exportar/RunReport.h"
 #include "platform/dbase/Table.h"
 #include "platform/xml/Document.h"
 
@@ -31,6 +32,8 @@ struct ProgramState {
   // Set by the courses builder when the user forced the exit of the assignment: the running
   // Exportar ends there, unfinished.
   bool forcedExit = false;
+  // What the last operation did to the data, for the person who ran it.
+  RunReport report;
 
   // The main window's table objects; the operations that read through them open and close them.
   dbase::Table wwTableNomAsg;

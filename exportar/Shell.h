@@ -5,6 +5,7 @@
 namespace pontix {
 
 struct ProgramState;
+class RunReport;
 
 // What one level-and-course assignment pass reports once its dialog has closed.
 struct CourseAssignmentPass {
@@ -22,6 +23,12 @@ class Shell {
   virtual bool chooseXmlFile(std::string& path) = 0;
   // A plain message box captioned with the application title (UTF-8 text).
   virtual void showMessage(const std::string& text) = 0;
+  // The box that ends a completed operation: the message, with the run's report for whoever
+  // wants to read it.
+  virtual void showFinished(const std::string& text, const RunReport& report) {
+    (void)report;
+    showMessage(text);
+  }
   // The subject-lines confirmation box; true only for OK.
   virtual bool confirmSubjectLines() = 0;
   // Shows one level and course assignment dialog modally over the main window.

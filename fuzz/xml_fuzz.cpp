@@ -31,7 +31,8 @@ void readElement(const xml::Element& element) {
     const std::optional<std::string_view> view = element.attributeView(name);
     fuzz::expect(value.has_value() == view.has_value() && (!value || *value == *view),
                  "attribute y attributeView no coinciden");
-    const std::string ansi = readAttribute(element, name);
+    pontix::RunReport report;
+    const std::string ansi = readAttribute(element, name, report);
     fuzz::expect(value || ansi.empty(), "un atributo que falta no se lee vacío");
   }
 }

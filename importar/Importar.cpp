@@ -40,6 +40,13 @@ class Lookup {
     auto it = first_.find(key);
     return it == first_.end() ? none_.data() : values_.data() + it->second;
   }
+  bool missed(const std::string* values) const { return values == none_.data(); }
+  // The same, a key no record has going to the report as a code of this kind.
+  const std::string* find(const std::string& key, RunReport& report, std::string_view kind) const {
+    const std::string* values = find(key);
+    if (missed(values)) report.note(RunReport::Kind::MissedLookup, kind, key.empty() ? "(vacío)" : key);
+    return values;
+  }
 
  private:
   std::vector<std::string> none_;
@@ -118,6 +125,9 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   const Lookup groups(state.wwTableGrupos, "ABREV", {"CODICURS", "CODI"});
   const Lookup periods(state.wwTableDiasHoras, "DIHO", {"DIA", "HORADESDE", "MINUTOS"});
 
+  state.report.start("importar");
+  RunReport& report = state.report;
+  std::uint64_t sessions = 0;
   const bool halves = usesHalfPeriods(soluc, in.hora);
   // Each entry goes to the file as it is read: memory does not grow with the solution.
   xml::Writer out(outputFile);
@@ -125,15 +135,25 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   out.startElement("SESSIONS");
   const std::string empty;
   for (soluc.first(); !soluc.eof(); soluc.next()) {
-    if (in.dia.asInteger() == 0) continue;
-    const std::string* teacher = teachers.find(in.prof.asText());
-    const std::string* group = groups.find(in.codgrupo.asText());
-    const std::string* period = periods.find(in.dia.asText() + periodNumber(in.hora.asFloat(), halves));
-    const std::string* room = rooms.find(in.aula.asText());
-    const std::string* subject = subjects.find(in.asig.asText());
+    if (in.dia.asInteger() == 0) {
+      report.note(RunReport::Kind::SkippedEntry, "",
+                  "registro " + std::to_string(soluc.recordNumber() + 1) + ": " + in.prof.asText() + " " +
+                      in.codgrupo.asText() + " " + in.asig.asText());
+      continue;
+    }
     const std::string tarea = in.tarea.asText();
-    // An activity belongs to no group, room or subject.
+    // An activity belongs to no group, room or subject: its codes there are not looked for.
     const bool lesson = !isActivity(tarea);
+    const std::string* teacher = teachers.find(in.prof.asText(), report, "profesor");
+    const std::string* group = lesson ? groups.find(in.codgrupo.asText(), report, "grupo") : nullptr;
+    const std::string periodInDay = periodNumber(in.hora.asFloat(), halves);
+    const std::string* period = periods.find(in.dia.asText() + periodInDay);
+    if (periods.missed(period))
+      report.note(RunReport::Kind::MissedLookup, "periodo",
+                  "día " + in.dia.asText() + ", periodo " + periodInDay);
+    const std::string* room = lesson ? rooms.find(in.aula.asText(), report, "aula") : nullptr;
+    const std::string* subject = lesson ? subjects.find(in.asig.asText(), report, "asignatura") : nullptr;
+    ++sessions;
 
     out.startElement("SESSIO");
     out.attribute("placa", teacher[0]);
@@ -156,6 +176,7 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   state.wwTableDiasHoras.close();
 
   out.finish();
+  report.written("SESSIO", sessions);
 }
 
 void BImportarClick(ProgramState& state, Shell& shell) {

@@ -101,7 +101,10 @@ constexpr std::array<char, 256> kByteFold = makeByteFoldTable();
 
 }  // namespace
 
-std::string fromUtf8(std::string_view utf8) {
+namespace {
+
+template <bool Count>
+std::string convertFromUtf8(std::string_view utf8, std::size_t* replaced) {
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
@@ -118,11 +121,23 @@ std::string fromUtf8(std::string_view utf8) {
       // Each half of the surrogate pair has no mapping of its own.
       out += unitToAnsi(static_cast<std::uint16_t>(0xD800 + ((cp - 0x10000) >> 10)));
       out += unitToAnsi(static_cast<std::uint16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+      if constexpr (Count) ++*replaced;
     } else {
-      out += static_cast<char>(unitToAnsi(static_cast<std::uint16_t>(cp)));
+      const auto byte = static_cast<unsigned char>(unitToAnsi(static_cast<std::uint16_t>(cp)));
+      out += static_cast<char>(byte);
+      if constexpr (Count)
+        if (kAnsiToUnicode[byte] != cp) ++*replaced;
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string fromUtf8(std::string_view utf8) { return convertFromUtf8<false>(utf8, nullptr); }
+
+std::string fromUtf8(std::string_view utf8, std::size_t& replaced) {
+  return convertFromUtf8<true>(utf8, &replaced);
 }
 
 std::string toUtf8(std::string_view ansi) {

@@ -12,6 +12,9 @@ namespace pontix::ansi {
 // where the table has one, '?' otherwise (so a character beyond U+FFFF gives "??").
 // Malformed UTF-8 counts as U+FFFD, which gives '?'.
 std::string fromUtf8(std::string_view utf8);
+// The same, adding to `replaced` each character that had no exact Windows-1252 form (best
+// fit, '?' or a character beyond U+FFFF, counted once).
+std::string fromUtf8(std::string_view utf8, std::size_t& replaced);
 
 // Windows-1252 -> UTF-8; every byte has a character (0x81 -> U+0081 ...).
 std::string toUtf8(std::string_view ansi);

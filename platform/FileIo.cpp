@@ -242,6 +242,25 @@ bool removeUnlessInUse(const std::filesystem::path& path) noexcept {
   return removed;
 }
 
+MoveResult moveUnlessInUse(const std::filesystem::path& from, const std::filesystem::path& to) {
+  int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (errno == ENOENT) return MoveResult::Absent;
+    // Not a file that can be opened (a link, no permission): moved without a lock, or the
+    // rename reports why not.
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return MoveResult::InUse;
+  }
+  // Holding the lock while renaming keeps another program from opening it in between.
+  const int failed = ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  if (fd >= 0) ::close(fd);
+  if (failed)
+    throw Error(ErrorKind::IOError,
+                "No se pudo mover " + from.string() + " a " + to.string() + ": " + systemErrorText(failed));
+  return MoveResult::Moved;
+}
+
 std::string readWholeFile(const std::filesystem::path& path) {
   File file = File::open(path, File::Mode::Read);
   std::string data(file.size(), '\0');

@@ -92,6 +92,12 @@ bool isReadOnly(const std::filesystem::path& path) noexcept;
 // and not when it is read-only. Returns whether the file is gone; never throws.
 bool removeUnlessInUse(const std::filesystem::path& path) noexcept;
 
+// Moves a file the way Windows does: not while another program holds it open (locked).
+// Replaces `to`. Absent: there was no file to move. A failing move throws pontix::Error
+// naming both files and the reason.
+enum class MoveResult { Moved, Absent, InUse };
+MoveResult moveUnlessInUse(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Reads a whole file; errors name the file.
 std::string readWholeFile(const std::filesystem::path& path);
 

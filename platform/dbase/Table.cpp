@@ -72,7 +72,13 @@ std::string Field::asText() const { return value::readText(layout(), bytes()); }
 double Field::asFloat() const { return value::readFloat(layout(), bytes()); }
 std::int64_t Field::asInteger() const { return value::readInteger(layout(), bytes()); }
 bool Field::asLogical() const { return value::readLogical(layout(), bytes()); }
-void Field::setText(std::string_view text) { value::writeText(layout(), writableBytes(), text); }
+void Field::setText(std::string_view text) {
+  const format::FieldLayout& f = layout();
+  value::writeText(f, writableBytes(), text);
+  if (table_->observer_ && f.type == 'C' && text.size() > static_cast<std::size_t>(f.width) &&
+      text.find_first_not_of(' ', static_cast<std::size_t>(f.width)) != std::string_view::npos)
+    table_->observer_->valueCut(*table_, *this, text);
+}
 void Field::setFloat(double v) { value::writeFloat(layout(), writableBytes(), v); }
 void Field::setInteger(std::int64_t v) { value::writeInteger(layout(), writableBytes(), v); }
 void Field::setLogical(bool v) { value::writeLogical(layout(), writableBytes(), v); }
@@ -294,6 +300,7 @@ void Table::close() {
       }
     }
     file_.close();
+    if (observer_) observer_->tableClosed(*this, recordCount());
   } catch (...) {
     file_ = io::File();
     state_ = TableState::Inactive;

@@ -29,6 +29,20 @@ enum class OpenMode { Shared, Exclusive };
 enum class TableState { Inactive, Browse, Edit, Insert };
 
 class Table;
+class Field;
+
+// Told what a table's writes did to the values given, for a run's report of what a conversion
+// changed. Called while the table is open; must not throw.
+class TableObserver {
+ public:
+  // A text longer than its field lost characters other than trailing blanks.
+  virtual void valueCut(const Table& table, const Field& field, std::string_view given) noexcept = 0;
+  // The table was closed with every posted record written.
+  virtual void tableClosed(const Table& table, std::uint32_t records) noexcept = 0;
+
+ protected:
+  ~TableObserver() = default;
+};
 
 // One field of an open table, bound to its current record. Cheap to copy; valid while the
 // table stays open.
@@ -73,6 +87,10 @@ class Table {
   Table& operator=(const Table&) = delete;
 
   const std::string& objectName() const { return objectName_; }
+  // The table's name as given, without its extension ("PROFT").
+  std::string tableName() const { return std::filesystem::path(name_).stem().string(); }
+  // Reports this table's cut values and its closing; nullptr stops it.
+  void observe(TableObserver* observer) { observer_ = observer; }
   // The table's file, matched ignoring letter case when it exists.
   std::filesystem::path filePath() const;
   std::filesystem::path indexPath() const;
@@ -151,6 +169,7 @@ class Table {
   bool eof_ = true;
   std::string record_;  // the current record's bytes, deletion flag first
   bool modified_ = false;
+  TableObserver* observer_ = nullptr;
 };
 
 }  // namespace pontix::dbase

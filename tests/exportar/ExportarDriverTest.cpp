@@ -33,7 +33,7 @@ struct Fixture {
         if (table == failing)
           throw Error(ErrorKind::Locked, "La tabla " + table + " está abierta por otro programa");
         dbase::Table t(s.workingDirectory, table);
-        createWorkingTable(t, {{"CODI", dbase::FieldKind::Text, 10}});
+        createWorkingTable(s, t, {{"CODI", dbase::FieldKind::Text, 10}});
         t.close();
       };
     };
