@@ -23,6 +23,7 @@
 #include "app/HostWindow.h"
 #include "app/MainForm.h"
 #include "exportar/Cursost.h"
+#include "exportar/PreviousTables.h"
 #include "platform/AnsiText.h"
 
 namespace pontix {
@@ -356,12 +357,23 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
   setBackground(Label8, Qt::yellow);
   Label8->setMargin(2);
   Label8->setGeometry(458, 452, 217, Label8->heightForWidth(217));
+  // In the navigator's row, the one free strip wide enough. Its right end lies where the
+  // incidences heading stands, which shows only while the missing-data box closes the dialog;
+  // the button steps aside then.
+  BRecuperarNiveles = new QPushButton("&Recuperar niveles anteriores", background);
+  BRecuperarNiveles->setObjectName("BRecuperarNiveles");
+  BRecuperarNiveles->setToolTip(
+      "Completa el NIVEL y el CURSO que falten con los que estos cursos tenían en la exportación anterior "
+      "(la copia de CURSOST en la carpeta ANTERIOR). Lo ya escrito no cambia.");
+  BRecuperarNiveles->setGeometry(351, 29, std::min(BRecuperarNiveles->sizeHint().width(), 675 - 351), 25);
+  BRecuperarNiveles->setEnabled(false);
   for (QWidget* hidden : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label2),
                           static_cast<QWidget*>(BitBtn2), static_cast<QWidget*>(Label8)})
     hidden->hide();
 
   setTabOrder(CursosTDBGrid, BitBtn1);
   setTabOrder(BitBtn1, BitBtn2);
+  setTabOrder(BitBtn2, BRecuperarNiveles);
   CursosTDBGrid->setFocus();
 
   for (QWidget* widget :
@@ -394,6 +406,7 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
   connect(wwDataSource1, &CursosModel::stateChanged, this, &TControlCursos::updateNavigator);
   connect(BitBtn1, &QPushButton::clicked, this, &TControlCursos::BitBtn1Click);
   connect(BitBtn2, &QPushButton::clicked, this, &TControlCursos::BitBtn2Click);
+  connect(BRecuperarNiveles, &QPushButton::clicked, this, &TControlCursos::recoverPreviousLevels);
 }
 
 TControlCursos::~TControlCursos() {
@@ -526,6 +539,23 @@ void TControlCursos::FormShow() {
     BitBtn2->show();
     Label8->show();
   }
+  try {
+    BRecuperarNiveles->setEnabled(
+        hasPreviousLevels(*wwTableCursosT, previousCourseLevels(state_.workingDirectory)));
+  } catch (const std::exception&) {
+    // A previous table that cannot be read offers nothing; the assignment goes on without it.
+  }
+}
+
+void TControlCursos::recoverPreviousLevels() {
+  guarded([&] {
+    postTyping();
+    fillFromPreviousLevels(*wwTableCursosT, previousCourseLevels(state_.workingDirectory));
+    const QModelIndex at = CursosTDBGrid->currentIndex();
+    wwDataSource1->refresh();
+    if (at.isValid()) CursosTDBGrid->setCurrentIndex(wwDataSource1->index(at.row(), at.column()));
+    CursosTDBGrid->setFocus();
+  });
 }
 
 bool TControlCursos::inGrid(QWidget* widget) const {
@@ -567,6 +597,7 @@ void TControlCursos::BitBtn1Click() {
     FaltaDato = 0;
     if (!coursesComplete(*wwTableCursosT)) FaltaDato = 1;
     if (FaltaDato == 1) {
+      BRecuperarNiveles->hide();
       Label3->show();
       Label2->show();
       QMessageBox message(QMessageBox::NoIcon, kApplicationTitle, "¡Atención! Falta algún Dato",

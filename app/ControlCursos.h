@@ -70,6 +70,8 @@ class TControlCursos : public QDialog {
   void CursosTDBGridColEnter();
   void BitBtn1Click();
   void BitBtn2Click();
+  // Fills the blank levels and course numbers from the previous CURSOST.
+  void recoverPreviousLevels();
 
   void buildNavigator();
   void updateNavigator();
@@ -93,6 +95,7 @@ class TControlCursos : public QDialog {
   QLabel* Label8;
   QPushButton* BitBtn1;
   QPushButton* BitBtn2;
+  QPushButton* BRecuperarNiveles;
   bool shown_ = false;
 };
 

@@ -525,6 +525,56 @@ TEST(ControlCursos, NavigatorButtons) {
   pass.dialog.reject();
 }
 
+// The previous run's CURSOST (kept in ANTERIOR) fills only the blank cells of the courses it
+// had; what the user typed, even still in its cell, stays.
+TEST(ControlCursos, RecoversBlankLevelsFromThePreviousRun) {
+  Courses desk(
+      {{"ESO1", "1r d'ESO", "", ""}, {"BAT1", "1r de Batxillerat", "BT", ""}, {"CFGM", "Gestió", "", ""}});
+  auto button = [](Pass& pass) { return child<QPushButton>(pass.dialog, "BRecuperarNiveles"); };
+  {
+    Pass pass;  // no previous run
+    EXPECT_TRUE(pass.visible("BRecuperarNiveles"));
+    EXPECT_FALSE(button(pass)->isEnabled());
+    pass.dialog.reject();
+  }
+  std::filesystem::create_directory(desk.ktemp / "ANTERIOR");
+  dbase::Table previous(desk.ktemp / "ANTERIOR", "CURSOST");
+  previous.create({{"CODI", FieldKind::Text, 20},
+                   {"DESCRIPCIO", FieldKind::Text, 100},
+                   {"NIVEL", FieldKind::Text, 5},
+                   {"CURSO", FieldKind::Text, 3}});
+  previous.open(dbase::OpenMode::Exclusive);
+  for (const Course& c :
+       std::vector<Course>{{"ESO9", "", "X", "9"}, {"ESO1", "", "ESO", "1"}, {"BAT1", "", "BACHI", "1"}}) {
+    previous.append();
+    for (int i = 0; i < 4; ++i) previous.fieldAt(static_cast<std::size_t>(i)).setText(c[i]);
+    previous.post();
+  }
+  previous.close();
+
+  Pass pass;
+  QPushButton* recover = button(pass);
+  EXPECT_TRUE(recover->isEnabled());
+  // Over none of the dialog's other widgets that show.
+  for (QWidget* other : pass.dialog.findChildren<QWidget*>()) {
+    if (other != recover && other->isVisible() && other->parentWidget() == recover->parentWidget()) {
+      EXPECT_FALSE(other->geometry().intersects(recover->geometry())) << other->objectName().toStdString();
+    }
+  }
+  // Reachable with the keyboard: after the OK button.
+  child<QPushButton>(pass.dialog, "BitBtn1")->setFocus();
+  press(Qt::Key_Tab);
+  EXPECT_TRUE(recover->hasFocus());
+
+  pass.grid->setFocus();
+  type("EDSO");  // ESO1's level, still being typed
+  recover->click();
+  pass.dialog.reject();
+  EXPECT_EQ(desk.read(), (std::vector<Course>{{"ESO1", "1r d'ESO", "EDSO", "1"},
+                                              {"BAT1", "1r de Batxillerat", "BT", "1"},
+                                              {"CFGM", "Gestió", "", ""}}));
+}
+
 TEST(ControlCursos, ATableThatCannotBeOpenedEndsThePassWithItsError) {
   Courses desk({});
   std::filesystem::remove(desk.ktemp / "CURSOST.DBF");

@@ -278,10 +278,17 @@ TEST(MainWindow, CompletedImportarWritesTheSolutionBesideTheChosenFile) {
   const std::filesystem::path chosen = desk.document("");
   TMForm form({});
   form.show();
-  ModalDriver driver({ModalDriver::chooseFile(q(chosen)), ModalDriver::pressOk()});
+  QString details;
+  ModalDriver driver({ModalDriver::chooseFile(q(chosen)), [&](QWidget* box) {
+                        details = static_cast<QMessageBox*>(box)->detailedText();
+                        ModalDriver::pressOk()(box);
+                      }});
   child<QPushButton>(form, "BImportar")->click();
   EXPECT_EQ(driver.seen,
             (std::vector<std::string>{"QFileDialog|Archivo XML|", "QMessageBox|Pontix|Proceso finalizado"}));
+  // The run's report waits behind the box's details button.
+  EXPECT_TRUE(details.startsWith("Elementos escritos en SolucioHorari.xml:\n  SESSIO: 1\n"))
+      << details.toStdString();
   EXPECT_NE(test::readFile(chosen.parent_path() / "SolucioHorari.xml")
                 .find("<SESSIO placa=\"P7\" curs=\"ESO1\" grup=\"G1\" dia=\"2\" hora=\"10:00\" durada=\"55\" "
                       "aula=\"A3\" materia=\"100001\" activitat=\"\"/>"),
