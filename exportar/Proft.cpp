@@ -27,10 +27,8 @@ void buildProft(ProgramState& state, Shell&) {
                                                     std::string(ansi::lastChars(descripcio, 5))
                                               : descripcio;
     std::string abbreviation = curta.size() > 10 ? std::string(ansi::firstChars(curta, 9)) : curta;
-    if (name != descripcio) {
-      state.report.note(RunReport::Kind::CutValue, "PROFT.NOMBRE", descripcio, name);
-      state.report.note(RunReport::Kind::CutValue, "PROFT.DEPART", descripcio, name);
-    }
+    // The field cuts DEPART itself, and says so.
+    if (name != descripcio) state.report.note(RunReport::Kind::CutValue, "PROFT.NOMBRE", descripcio, name);
     if (abbreviation != curta)
       state.report.note(RunReport::Kind::CutValue, "PROFT.ABREV", curta, abbreviation);
     abbreviation = used.take(abbreviation, abbreviation.empty() ? "P" : abbreviation);

@@ -44,7 +44,8 @@ class Lookup {
   // The same, a key no record has going to the report as a code of this kind.
   const std::string* find(const std::string& key, RunReport& report, std::string_view kind) const {
     const std::string* values = find(key);
-    if (missed(values)) report.note(RunReport::Kind::MissedLookup, kind, key.empty() ? "(vacío)" : key);
+    if (missed(values))
+      report.note(RunReport::Kind::MissedLookup, kind, key.empty() ? ansi::fromUtf8("(vacío)") : key);
     return values;
   }
 
@@ -150,7 +151,7 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
     const std::string* period = periods.find(in.dia.asText() + periodInDay);
     if (periods.missed(period))
       report.note(RunReport::Kind::MissedLookup, "periodo",
-                  "día " + in.dia.asText() + ", periodo " + periodInDay);
+                  ansi::fromUtf8("día ") + in.dia.asText() + ", periodo " + periodInDay);
     const std::string* room = lesson ? rooms.find(in.aula.asText(), report, "aula") : nullptr;
     const std::string* subject = lesson ? subjects.find(in.asig.asText(), report, "asignatura") : nullptr;
     ++sessions;

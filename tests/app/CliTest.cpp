@@ -103,6 +103,77 @@ TEST(CommandLine, TheLevelsFileStandsInForTheAssignmentPasses) {
   EXPECT_NE(test::run(volcar).output.find("A,,,,A,G2,ESO2,(G2) 2n - A"), std::string::npos);
 }
 
+// What a run did, for people on stderr and for scripts as JSON; the tables it replaced kept,
+// restored on request, and their levels and course numbers taken again.
+TEST(CommandLine, ReportPreviousTablesAndTheirLevels) {
+  test::TempDir dir;
+  test::writeFile(dir / "centre.xml",
+                  "<CENTRE><MATERIES><MATERIA codi='M1' curs='ESO1' curta='MATEMATIQUES' descripcio='Mates'/>"
+                  "</MATERIES><CURSOS><CURS codi='ESO1' descripcio='1r'><GRUP codi='G1' nom='A'/></CURS>"
+                  "<CURS codi='ESO2' descripcio='2n'><GRUP codi='G2' nom='A'/></CURS></CURSOS></CENTRE>");
+  test::writeFile(dir / "niveles.csv", "ESO1;ESO;1\nESO2;ESO;2\n");
+  const std::string cli = test::cli(PONTIX_CLI);
+  const std::string work = " --trabajo " + shellQuote(dir.path().string());
+  const std::string exportar = cli + " exportar " + shellQuote((dir / "centre.xml").string()) + work;
+  const std::string volcar = cli + " volcar " + shellQuote((dir / "GRUPOST.DBF").string());
+
+  test::CommandResult r = test::run(exportar + " --niveles " + shellQuote((dir / "niveles.csv").string()) +
+                                    " --informe " + shellQuote((dir / "informe.json").string()));
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("Proceso finalizado\nRegistros escritos:\n  ASIGNOMT: 1\n  PROFT: 0\n"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("  ASIGNOMT.CODLARGO: 1\n    «MATEMATIQUES» → «MATEMATIQS»\n"), std::string::npos)
+      << r.output;
+  // Any JSON reader takes it.
+  r = test::run(
+      std::string(DEBIAN_PYTHON3) + " -c " +
+      shellQuote("import json,sys; d=json.load(open(sys.argv[1])); h=d['hallazgos'][0]; "
+                 "print(d['operacion'], d['registros']['GRUPOST'], h['tipo'], h['lugar'], h['cuantos'], "
+                 "h['ejemplos'][0]['antes'], h['ejemplos'][0]['despues'])") +
+      " " + shellQuote((dir / "informe.json").string()));
+  EXPECT_EQ(r.output, "exportar 2 valor_recortado ASIGNOMT.CODLARGO 1 MATEMATIQUES MATEMATIQS\n");
+
+  // The next run keeps the tables it replaces, and can take their levels again.
+  r = test::run(exportar + " --niveles-anteriores");
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_NE(r.output.find("Niveles anteriores recuperados: 2 cursos\n"), std::string::npos) << r.output;
+  EXPECT_NE(
+      r.output.find("Versión anterior guardada en " + (dir / "ANTERIOR").string() + ":\n  ASIGNOMT, PROFT,"),
+      std::string::npos)
+      << r.output;
+  EXPECT_NE(test::run(volcar).output.find("ESO2A,,ESO,2,A,G2,ESO2"), std::string::npos);
+
+  // Restoring: the previous GRUPOST comes back and this run's takes its place.
+  test::writeTable(dir.path(), "GRUPOST", {{"ABREV", dbase::FieldKind::Text, 10}}, {{"MIA"}});
+  r = test::run(cli + " restaurar grupost" + work);
+  EXPECT_EQ(r.exitCode, 0) << r.output;
+  EXPECT_EQ(r.output.rfind("Restaurada la tabla GRUPOST en ", 0), 0u) << r.output;
+  EXPECT_NE(test::run(volcar).output.find("ESO2A,,ESO,2,A,G2,ESO2"), std::string::npos);
+  EXPECT_EQ(test::run(cli + " volcar " + shellQuote((dir / "ANTERIOR" / "GRUPOST.DBF").string())).output,
+            "ABREV\nMIA\n");
+
+  const struct {
+    std::string arguments;
+    int exitCode;
+    std::string output;
+  } cases[] = {
+      {" restaurar SOLUC" + work, 1, "No hay ninguna versión anterior de la tabla SOLUC en "},
+      {" restaurar" + work, 2, "Indique una única TABLA"},
+      {" restaurar --help", 0, "Uso: pontix-cli restaurar TABLA [--trabajo DIR]"},
+      {" restaurar A --niveles x", 2, "Opción desconocida: --niveles"},
+      {" exportar " + shellQuote((dir / "centre.xml").string()) + work + " --incompletos --informe " +
+           shellQuote((dir / "no" / "informe.json").string()),
+       1, (dir / "no").string()},
+      {" importar --informe", 2, "Falta el valor de la opción --informe"},
+  };
+  for (const auto& c : cases) {
+    r = test::run(cli + c.arguments);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.output), std::string::npos) << c.arguments << "\n" << r.output;
+  }
+}
+
 TEST(CommandLine, UsageOfTheOtherCommands) {
   const struct {
     const char* arguments;

@@ -129,6 +129,37 @@ TEST(Importar, EntriesAreTranslatedThroughTheFirstMatchingRecords) {
             }));
 }
 
+// The run's report: entries left out and codes that match nothing, those of activities not
+// looked for.
+TEST(Importar, TheReportTellsWhatWasLeftOutOrNotFound) {
+  Work w({
+      {"2", "4", "PER", "1A", "LAB", "MAT1", ""},
+      {"0", "4", "ANA", "1A", "LAB", "MAT1", ""},
+      {"2", "4", "ANA", "9Z", "AULA9", "MAT9", "GUÀRDIA"},
+      {"2", "4", "XAVI", "3B", "AULA9", "MAT9", ""},
+      {"5", "4", "", "1A", "LAB", "MAT1", ""},
+  });
+  w.importar();
+  const RunReport& r = w.state.report;
+  EXPECT_EQ(r.records(), (std::vector<std::pair<std::string, std::uint64_t>>{{"SESSIO", 4}}));
+  auto values = [&](RunReport::Kind kind, const char* where) {
+    std::string out;
+    const RunReport::Finding* f = r.find(kind, where);
+    if (f)
+      for (const RunReport::Example& e : f->examples) out += e.before + "|";
+    return f ? std::to_string(f->count) + ":" + out : "none";
+  };
+  EXPECT_EQ(values(RunReport::Kind::SkippedEntry, ""), "1:registro 2: ANA 1A MAT1|");
+  EXPECT_EQ(values(RunReport::Kind::MissedLookup, "profesor"), "2:XAVI|(vacío)|");
+  EXPECT_EQ(values(RunReport::Kind::MissedLookup, "grupo"), "1:3B|");
+  EXPECT_EQ(values(RunReport::Kind::MissedLookup, "aula"), "1:AULA9|");
+  EXPECT_EQ(values(RunReport::Kind::MissedLookup, "asignatura"), "1:MAT9|");
+  EXPECT_EQ(values(RunReport::Kind::MissedLookup, "periodo"), "1:día 5, periodo 4|");
+  EXPECT_NE(r.text().find("Entradas de SOLUC omitidas por tener el día 0: 1\n  registro 2: ANA 1A MAT1\n"),
+            std::string::npos)
+      << r.text();
+}
+
 // The period key is DIA followed by the period number; one entry in the second half of a
 // period, even an unplaced one, numbers every period by halves.
 TEST(Importar, PeriodKeysNumberHalvesWhenAnyEntryHasOne) {
