@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "app/MainForm.h"
+#include "app/RunMode.h"
 
 namespace pontix {
 
@@ -12,21 +13,22 @@ namespace {
 
 std::string localName(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
-// The active form's own help file if it has one, else the application's.
+std::string executablePath() { return localName(QCoreApplication::applicationFilePath()); }
+
+// The active form's own help file if it has one, else the application's; a bare name is
+// looked for beside the executable, then where an installed copy keeps it.
 std::string applicationHelpFile() {
-  if (const QWidget* active = QApplication::activeWindow()) {
-    const QString own = active->property("helpFile").toString();
-    if (!own.isEmpty()) return localName(own);
-  }
-  return localName(qApp->property("helpFile").toString());
+  QString name;
+  if (const QWidget* active = QApplication::activeWindow()) name = active->property("helpFile").toString();
+  if (name.isEmpty()) name = qApp->property("helpFile").toString();
+  return helpFileLocation(localName(name), executablePath());
 }
 
 }  // namespace
 
 ApplicationHelp::ApplicationHelp(const help::HelpLibraryLoader& loadLibrary)
     : winHelp(help::TWinHelpViewer::join(*manager)) {
-  help::startUp(*manager, *winHelp, loadLibrary,
-                {applicationHelpFile, [] { return localName(QCoreApplication::applicationFilePath()); }});
+  help::startUp(*manager, *winHelp, loadLibrary, {applicationHelpFile, executablePath});
 }
 
 ApplicationHelp::~ApplicationHelp() {

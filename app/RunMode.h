@@ -21,7 +21,31 @@ std::string invalidHandleText(std::string_view argument);
 bool namesOperation(std::string_view argument, std::string_view operation);
 
 // Writes the result flag for the host: "Horalia.ini", section "Transformadores", key
-// "Transformado". Throws pontix::Error "Unable to write to <path>".
+// "Transformado". A folder that takes no new file (an installed copy in /usr/bin) throws
+// pontix::Error saying so in Spanish and how to place the program beside the host; any
+// other failure throws "Unable to write to <path>".
 void writeResultFlag(const std::filesystem::path& iniFile, std::int32_t flag);
+
+// What launchFolder needs to know of the process; processLaunchEnvironment() reads it.
+struct LaunchEnvironment {
+  std::optional<std::string> path;      // $PATH, when set
+  std::filesystem::path currentFolder;  // absolute
+  std::filesystem::path executable;     // the executable itself, links resolved
+  std::filesystem::path winePrefix;     // $WINEPREFIX, else ~/.wine
+};
+LaunchEnvironment processLaunchEnvironment();
+
+// The folder the host launched the program from, where it reads the result: the folder of
+// argv0 when it holds a '/', made absolute but with no symbolic link resolved, so a link
+// placed beside the host counts as being there; a Windows path (Wine starts native programs
+// with one) through Wine's drive links; a bare name as the shell finds it in PATH; else the
+// executable's own folder.
+std::filesystem::path launchFolder(std::string_view argv0, const LaunchEnvironment& environment);
+std::filesystem::path launchFolder(std::string_view argv0);
+
+// The help file to open for a bare name: beside the executable first, else the installed
+// copy in <executable's folder>/../share/pontix. The name comes back unchanged when the
+// installed copy is not there either, or when it names a folder.
+std::string helpFileLocation(const std::string& name, const std::filesystem::path& executable);
 
 }  // namespace pontix

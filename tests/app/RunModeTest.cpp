@@ -1,9 +1,16 @@
 #include "app/RunMode.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+#include "platform/Error.h"
 
 namespace pontix {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(RunMode, HostHandleIsHexadecimalWrappingToSigned32Bits) {
   struct Case {
@@ -48,6 +55,162 @@ TEST(RunMode, OperationNamesIgnoreTheCaseOfAToZOnly) {
     EXPECT_EQ(namesOperation(c.argument, "exportar"), c.exportar) << c.argument;
     EXPECT_EQ(namesOperation(c.argument, "importar"), c.importar) << c.argument;
   }
+}
+
+// An installed program (real/bin/pontix), a link to it beside the host (host/pontix), and a
+// Wine prefix whose drive C: holds the host's folder.
+class LaunchFolder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(real);
+    test::writeFile(real / "pontix", "#!/bin/sh\n");
+    fs::permissions(real / "pontix", fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    fs::create_directories(host);
+    fs::create_symlink(real / "pontix", host / "pontix");
+    fs::create_directories(tmp / "wine" / "drive_c" / "Horalia");
+    fs::create_directories(tmp / "wine" / "dosdevices");
+    fs::create_symlink("../drive_c", tmp / "wine" / "dosdevices" / "c:");
+    env.currentFolder = tmp.path();
+    env.executable = real / "pontix";
+    env.winePrefix = tmp / "wine";
+  }
+
+  test::TempDir tmp;
+  const fs::path real = tmp / "real" / "bin";
+  const fs::path host = tmp / "host";
+  LaunchEnvironment env;
+};
+
+TEST_F(LaunchFolder, APathKeepsTheFolderAsLaunchedWithoutResolvingLinks) {
+  EXPECT_EQ(launchFolder((host / "pontix").string(), env), host);
+  EXPECT_EQ(launchFolder("host/./pontix", env), host);
+  EXPECT_EQ(launchFolder("host//pontix", env), host);
+  env.currentFolder = host;
+  EXPECT_EQ(launchFolder("./pontix", env), host);
+  // ".." is left to the system: past a link it is not the lexical parent.
+  env.currentFolder = real;
+  EXPECT_EQ(launchFolder("../../host/pontix", env), real / ".." / ".." / "host");
+  EXPECT_TRUE(fs::equivalent(launchFolder("../../host/pontix", env), host));
+}
+
+TEST_F(LaunchFolder, ABareNameIsTheFirstPathEntryWithAnExecutableOfThatName) {
+  // Passed over: a folder without it, a file that is not executable, a folder of that name.
+  fs::create_directories(tmp / "none");
+  fs::create_directories(tmp / "plain");
+  test::writeFile(tmp / "plain" / "pontix", "");
+  fs::permissions(tmp / "plain" / "pontix", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_directories(tmp / "folder" / "pontix");
+  env.path = (tmp / "none").string() + ":" + (tmp / "plain").string() + ":" + (tmp / "folder").string() +
+             ":" + host.string() + ":" + real.string();
+  EXPECT_EQ(launchFolder("pontix", env), host);
+
+  // Relative and empty entries are the current folder's.
+  env.path = "none:host";
+  EXPECT_EQ(launchFolder("pontix", env), host);
+  env.currentFolder = host;
+  env.path = "/nonexistent::" + real.string();
+  EXPECT_EQ(launchFolder("pontix", env), host);
+}
+
+TEST_F(LaunchFolder, AWindowsPathGoesThroughWinesDriveLinks) {
+  EXPECT_EQ(launchFolder("C:\\HORALIA\\pontix.exe", env), tmp / "wine" / "dosdevices" / "c:" / "Horalia");
+  EXPECT_EQ(launchFolder("c:/horalia/pontix.exe", env), tmp / "wine" / "dosdevices" / "c:" / "Horalia");
+  EXPECT_EQ(launchFolder("C:\\pontix.exe", env), tmp / "wine" / "dosdevices" / "c:");
+  // A drive or folder Wine does not have: the executable's own folder.
+  EXPECT_EQ(launchFolder("D:\\Horalia\\pontix.exe", env), real);
+  EXPECT_EQ(launchFolder("C:\\Otro\\pontix.exe", env), real);
+}
+
+TEST_F(LaunchFolder, OtherwiseTheExecutablesOwnFolder) {
+  env.path = host.string();
+  EXPECT_EQ(launchFolder("", env), real);
+  EXPECT_EQ(launchFolder("pontix-otro", env), real);
+  env.path.reset();
+  EXPECT_EQ(launchFolder("pontix", env), real);
+  env.executable.clear();
+  EXPECT_EQ(launchFolder("pontix", env), tmp.path());
+
+  // This process's own: its executable from /proc, PATH and the current folder as they are.
+  const fs::path self = fs::read_symlink("/proc/self/exe");
+  EXPECT_EQ(launchFolder(""), self.parent_path());
+  EXPECT_EQ(launchFolder(self.string()), self.parent_path());
+}
+
+// The result file's folder as an unprivileged user finds it: an administrator is let through
+// by the system, so then the write runs in a child process as user 65534.
+std::string resultFlagFailure(const fs::path& iniFile) {
+  auto attempt = [&]() -> std::string {
+    try {
+      writeResultFlag(iniFile, 1);
+      return "";
+    } catch (const Error& e) {
+      return e.what();
+    }
+  };
+  if (geteuid() != 0) return attempt();
+  int channel[2];
+  if (pipe(channel) != 0) return "pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(channel[0]);
+    std::string text = setgid(65534) == 0 && setuid(65534) == 0 ? attempt() : "setuid";
+    const ssize_t written = write(channel[1], text.data(), text.size());
+    _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
+  }
+  close(channel[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<std::size_t>(n));
+  close(channel[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return text;
+}
+
+TEST(RunMode, AResultFolderWithoutWritePermissionIsNamedWithHowToPlaceThePrograms) {
+  test::TempDir tmp;
+  const fs::path folder = tmp / "bin";
+  fs::create_directories(folder);
+  fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(tmp.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  EXPECT_EQ(resultFlagFailure(folder / "Horalia.ini"),
+            "No se puede dejar el resultado para Horalia en la carpeta " + folder.string() +
+                ": no tiene permiso de escritura. Ponga pontix junto a Horalia (un enlace simbólico o una "
+                "copia en su carpeta).");
+  EXPECT_FALSE(fs::exists(folder / "Horalia.ini"));
+  fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
+}
+
+TEST(RunMode, OtherFailuresToWriteTheResultKeepTheSystemText) {
+  test::TempDir tmp;
+  fs::create_directories(tmp / "Horalia.ini");  // a folder where the file should be
+  for (const fs::path& iniFile : {tmp / "Horalia.ini", tmp / "falta" / "Horalia.ini"}) {
+    try {
+      writeResultFlag(iniFile, 1);
+      ADD_FAILURE() << "written: " << iniFile;
+    } catch (const Error& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + iniFile.string());
+    }
+  }
+  writeResultFlag(tmp / "Horalia2.ini", 7);
+  EXPECT_NE(test::readFile(tmp / "Horalia2.ini").find("Transformado=7"), std::string::npos);
+}
+
+TEST(RunMode, TheHelpFileIsBesideTheExecutableElseWhereAnInstallKeepsIt) {
+  test::TempDir tmp;
+  const fs::path executable = tmp / "bin" / "pontix";
+  fs::create_directories(tmp / "bin");
+  EXPECT_EQ(helpFileLocation("Scolaria.chm", executable), "Scolaria.chm");  // neither: named beside it
+  fs::create_directories(tmp / "share" / "pontix");
+  test::writeFile(tmp / "share" / "pontix" / "Scolaria.chm", "x");
+  EXPECT_EQ(helpFileLocation("Scolaria.chm", executable),
+            (tmp / "share" / "pontix" / "Scolaria.chm").string());
+  EXPECT_EQ(helpFileLocation("otra/Scolaria.chm", executable), "otra/Scolaria.chm");
+  EXPECT_EQ(helpFileLocation("", executable), "");
+  test::writeFile(tmp / "bin" / "Scolaria.chm", "x");
+  EXPECT_EQ(helpFileLocation("Scolaria.chm", executable), "Scolaria.chm");
 }
 
 }  // namespace

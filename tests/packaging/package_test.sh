@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build tree into a scratch folder, unpacks it there and
+# checks what an installed Pontix needs.
+#   package_test.sh CPACK BUILD_DIR VERSION PYTHON3
+set -euo pipefail
+cpack=$1 build=$2 version=$3 python3=$4
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+failures=0
+fail() {
+  echo "FALLO: $*" >&2
+  failures=$((failures + 1))
+}
+
+"$cpack" -G DEB -B "$scratch/out" --config "$build/CPackConfig.cmake" >"$scratch/cpack.log" 2>&1 || {
+  cat "$scratch/cpack.log" >&2
+  exit 1
+}
+debs=("$scratch"/out/pontix_"$version"_*.deb)
+[ -f "${debs[0]}" ] || {
+  echo "no package pontix_${version}_*.deb:" >&2
+  ls "$scratch/out" >&2
+  exit 1
+}
+deb=${debs[0]}
+echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
+
+# Control fields; the library dependencies are dpkg-shlibdeps' work, not written by hand.
+[ "$(dpkg-deb -f "$deb" Package)" = pontix ] || fail "Package: $(dpkg-deb -f "$deb" Package)"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "Version: $(dpkg-deb -f "$deb" Version)"
+[ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no Maintainer"
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in 'libqt6widgets6' 'libqt6core6' 'libxml2 ' 'libchm1 ' 'libc6 ' 'qt6-qpa-plugins'; do
+  [[ "$depends" == *"$library"* ]] || fail "Depends has no ${library% }: $depends"
+done
+[[ "$depends" == *"libxml2 (>="* ]] || fail "Depends has no computed libxml2 version: $depends"
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+
+for file in usr/bin/pontix usr/bin/pontix-cli; do
+  [ -x "$root/$file" ] || fail "$file is not an executable in the package"
+done
+cmp -s "$root/usr/share/pontix/Scolaria.chm" "$build/app/Scolaria.chm" ||
+  fail "usr/share/pontix/Scolaria.chm is not the built help file"
+# Everything under /usr, as Debian has programs of its own.
+paths=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
+if grep -v -E '^\./(usr/((bin|share)/.*)?)?$' <<<"$paths"; then fail "files outside usr/bin and usr/share"; fi
+
+got=$("$root/usr/bin/pontix-cli" --version)
+[ "$got" = "pontix-cli $version" ] || fail "pontix-cli --version from the package says: $got"
+
+desktop=$root/usr/share/applications/pontix.desktop
+if [ -f "$desktop" ]; then
+  verdict=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate refuses pontix.desktop: $verdict"
+  if grep -v ': hint: ' <<<"$verdict"; then fail "desktop-file-validate complains"; fi
+  for line in 'Name=Pontix' 'Exec=pontix' 'Icon=pontix' 'Type=Application' 'Comment=Exportar e importar datos entre Horalia y Scolaria'; do
+    grep -qxF "$line" "$desktop" || fail "pontix.desktop lacks $line"
+  done
+else
+  fail "no usr/share/applications/pontix.desktop"
+fi
+icon=$root/usr/share/icons/hicolor/scalable/apps/pontix.svg
+"$python3" -c 'import sys, xml.etree.ElementTree as E; r = E.parse(sys.argv[1]).getroot(); sys.exit(r.tag != "{http://www.w3.org/2000/svg}svg")' "$icon" ||
+  fail "usr/share/icons/hicolor/scalable/apps/pontix.svg is not an SVG picture"
+
+# The manual page: rendered without a warning, with every order's usage as the program gives
+# it, and with its Windows paths intact.
+man=$root/usr/share/man/man1/pontix-cli.1.gz
+if [ -f "$man" ]; then
+  warnings=$(zcat "$man" | groff -k -man -Tutf8 -ww -z 2>&1)
+  [ -z "$warnings" ] || fail "groff warns about pontix-cli.1: $warnings"
+  page=$(zcat "$man" | groff -k -man -Tutf8 -P-cbou -rLL=200n)
+  orders=$("$root/usr/bin/pontix-cli" --help | awk '/^Órdenes:/ { inside = 1; next } inside && /^$/ { exit } inside && /^  [a-z]/ { print $1 }')
+  [ -n "$orders" ] || fail "pontix-cli --help names no order"
+  for order in $orders; do
+    usage=$("$root/usr/bin/pontix-cli" "$order" --help | head -n 1)
+    grep -qF -- "$usage" <<<"$page" || fail "the manual page lacks the order $order's usage: $usage"
+  done
+  for text in 'PONTIX-CLI(1)' 'NOMBRE' 'SINOPSIS' 'DESCRIPCIÓN' 'CÓDIGOS DE SALIDA' 'VÉASE TAMBIÉN' \
+    'C:\KTEMP' 'CODI;NIVEL;CURSO' "Pontix $version"; do
+    grep -qF -- "$text" <<<"$page" || fail "the manual page lacks: $text"
+  done
+else
+  fail "no usr/share/man/man1/pontix-cli.1.gz"
+fi
+
+if ((failures)); then
+  echo "$failures failed" >&2
+  exit 1
+fi
+echo "the Debian package: all checks passed"
