@@ -1,7 +1,6 @@
 #include "exportar/PreviousTables.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +30,7 @@ class HeldFile {
   explicit HeldFile(const fs::path& path) {
     if (!isThere(path)) return;
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (fd_ >= 0 && !io::lockWholeFile(fd_, true)) {
       ::close(fd_);
       throw Error(ErrorKind::Locked, "La tabla " + path.string() + " está abierta por otro programa");
     }

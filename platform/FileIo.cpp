@@ -229,6 +229,39 @@ bool isReadOnly(const std::filesystem::path& path) noexcept {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
 }
 
+namespace {
+
+bool recordLock(int fd, short type, off_t start, off_t length) {
+  struct flock range {};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = start;
+  range.l_len = length;
+  return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
+}
+
+}  // namespace
+
+bool lockWholeFile(int fd, bool exclusive) noexcept {
+  if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return false;
+  constexpr off_t kTurnByte = 0x7FFFFFFE;
+  auto both = [&](short type) {
+    if (!recordLock(fd, type, 0, kTurnByte)) return false;
+    if (recordLock(fd, type, kTurnByte + 1, 0)) return true;
+    const int failed = errno;
+    recordLock(fd, F_UNLCK, 0, kTurnByte);
+    errno = failed;
+    return false;
+  };
+  // A file open for reading only takes no write lock; a read lock still keeps Windows
+  // programs from locking any of it.
+  if (both(exclusive ? F_WRLCK : F_RDLCK) || (exclusive && errno == EBADF && both(F_RDLCK))) return true;
+  if (errno != EAGAIN && errno != EACCES) return true;  // no record locks here
+  ::flock(fd, LOCK_UN);
+  errno = EWOULDBLOCK;
+  return false;
+}
+
 bool removeUnlessInUse(const std::filesystem::path& path) noexcept {
   if (isReadOnly(path)) return false;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -237,7 +270,7 @@ bool removeUnlessInUse(const std::filesystem::path& path) noexcept {
     return std::filesystem::remove(path, ec) || !std::filesystem::exists(path, ec);
   }
   // Holding the lock while unlinking keeps another program from opening it in between.
-  bool removed = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(path.c_str()) == 0;
+  bool removed = lockWholeFile(fd, true) && ::unlink(path.c_str()) == 0;
   ::close(fd);
   return removed;
 }
@@ -248,7 +281,7 @@ MoveResult moveUnlessInUse(const std::filesystem::path& from, const std::filesys
     if (errno == ENOENT) return MoveResult::Absent;
     // Not a file that can be opened (a link, no permission): moved without a lock, or the
     // rename reports why not.
-  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  } else if (!lockWholeFile(fd, true)) {
     ::close(fd);
     return MoveResult::InUse;
   }

@@ -88,6 +88,13 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
 // Windows marks files it refuses to change or delete, whoever asks.
 bool isReadOnly(const std::filesystem::path& path) noexcept;
 
+// Locks an open file against other programs for as long as `fd` stays open: flock, which
+// Linux programs take, and POSIX record locks over the whole file, which is how Wine shows a
+// Windows program's LockFile. Byte 0x7FFFFFFE stays out, for writers that share a table to
+// take turns on. False, with errno EWOULDBLOCK, when another program holds either lock; a
+// file system without record locks gets flock alone.
+bool lockWholeFile(int fd, bool exclusive) noexcept;
+
 // Deletes a file the way Windows does: not while another program holds it open (locked),
 // and not when it is read-only. Returns whether the file is gone; never throws.
 bool removeUnlessInUse(const std::filesystem::path& path) noexcept;

@@ -1,7 +1,6 @@
 #include "platform/dbase/Table.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -123,7 +122,7 @@ void requireDirectory(const std::filesystem::path& directory) {
 
 // Takes the lock for the whole time the descriptor stays open.
 void lockOrFail(const io::File& file, bool exclusive) {
-  if (::flock(file.descriptor(), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return;
+  if (io::lockWholeFile(file.descriptor(), exclusive)) return;
   if (errno == EWOULDBLOCK)
     throw Error(ErrorKind::Locked, "La tabla " + file.path().string() + " está abierta por otro programa");
   throw Error(ErrorKind::IOError,

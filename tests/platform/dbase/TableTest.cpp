@@ -1,11 +1,13 @@
 #include "platform/dbase/Table.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "TestSupport.h"
 #include "platform/Error.h"
+#include "platform/FileIo.h"
 
 namespace pontix::dbase {
 namespace {
@@ -371,6 +373,51 @@ TEST(Table, LocksBetweenProcesses) {
     t.close();
   });
   t.open(OpenMode::Exclusive);
+}
+
+// Wine shows a Windows program's LockFile to Linux as a POSIX record lock, and fails that
+// program's LockFile on a range a Linux program has locked.
+TEST(Table, RecordLocksOfWindowsProgramsUnderWineCountBothWays) {
+  test::TempDir dir;
+  Table t(dir.path(), "PROFT");
+  t.create({{"CODI", FieldKind::Text, 4}});
+  const std::filesystem::path dbf = dir / "PROFT.DBF";
+  const int other = ::open(dbf.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  auto lockRange = [&](short type, off_t start, off_t length) {
+    struct flock range {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = start;
+    range.l_len = length;
+    return ::fcntl(other, F_OFD_SETLK, &range) == 0;
+  };
+
+  ASSERT_TRUE(lockRange(F_WRLCK, 33, 5));  // one record, as a dBase program locks it
+  for (OpenMode mode : {OpenMode::Shared, OpenMode::Exclusive}) {
+    try {
+      t.open(mode);
+      ADD_FAILURE() << "opened a table with a locked record";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::Locked);
+      EXPECT_EQ(std::string(e.what()), "La tabla " + dbf.string() + " está abierta por otro programa");
+    }
+  }
+  EXPECT_THROW(t.create({{"CODI", FieldKind::Text, 4}}), Error);
+  EXPECT_FALSE(io::removeUnlessInUse(dbf));
+  EXPECT_EQ(io::moveUnlessInUse(dbf, dir / "OTRA.DBF"), io::MoveResult::InUse);
+  ASSERT_TRUE(lockRange(F_UNLCK, 0, 0));
+
+  t.open(OpenMode::Exclusive);
+  EXPECT_FALSE(lockRange(F_WRLCK, 33, 5));
+  EXPECT_FALSE(lockRange(F_RDLCK, 4096, 1));  // past the end too
+  t.close();
+  t.open(OpenMode::Shared);
+  EXPECT_FALSE(lockRange(F_WRLCK, 0, 1));
+  EXPECT_TRUE(lockRange(F_RDLCK, 0, 0));  // another reader is welcome
+  ASSERT_TRUE(lockRange(F_UNLCK, 0, 0));
+  t.close();
+  ::close(other);
 }
 
 }  // namespace
