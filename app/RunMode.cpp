@@ -1,5 +1,6 @@
 #include "app/RunMode.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <system_error>
 
 #include "platform/Error.h"
+#include "platform/FileIo.h"
 #include "platform/Profile.h"
 #include "platform/WinPath.h"
 
@@ -165,6 +167,42 @@ std::string helpFileLocation(const std::string& name, const fs::path& executable
   const fs::path installed = folder.parent_path() / "share" / "pontix" / name;
   if (fs::exists(installed, ec)) return installed.string();
   return name;
+}
+
+namespace {
+
+int endMarkerFd = -1;
+std::string endMarkerPath;
+
+void removeEndMarker() {
+  if (endMarkerFd < 0) return;
+  ::unlink(endMarkerPath.c_str());
+  ::close(endMarkerFd);
+  endMarkerFd = -1;
+}
+
+}  // namespace
+
+void holdEndMarker() {
+  const char* path = std::getenv("PONTIX_MARCA_FIN");
+  if (!path || !*path || endMarkerFd >= 0) return;
+  endMarkerPath = path;
+  ::unsetenv("PONTIX_MARCA_FIN");  // for this program alone, not for what it starts
+  // Only a file the launcher made: never a link, never anything to create.
+  const int fd = ::open(endMarkerPath.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  struct stat st {};
+  if (fd < 0) return;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !io::lockWholeFile(fd, true)) {
+    ::close(fd);
+    return;
+  }
+  static constexpr char kRunning[] = "pontix\n";
+  if (::pwrite(fd, kRunning, sizeof kRunning - 1, 0) != static_cast<ssize_t>(sizeof kRunning - 1)) {
+    ::close(fd);
+    return;
+  }
+  endMarkerFd = fd;
+  std::atexit(removeEndMarker);
 }
 
 }  // namespace pontix

@@ -48,4 +48,11 @@ std::filesystem::path launchFolder(std::string_view argv0);
 // installed copy is not there either, or when it names a folder.
 std::string helpFileLocation(const std::string& name, const std::filesystem::path& executable);
 
+// Under Wine a host cannot wait for a native program, so the Windows launcher it starts waits
+// for the marker file named in $PONTIX_MARCA_FIN instead. The program holds a record lock on
+// it while it runs (gone with the process, however it ends, which the launcher's LockFile
+// sees), writes into it to say it has started, and removes it when it exits. Nothing happens
+// without the variable; never throws.
+void holdEndMarker();
+
 }  // namespace pontix

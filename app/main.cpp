@@ -15,6 +15,7 @@ extern "C" const char* __lsan_default_options() { return "print_suppressions=0";
 #endif
 
 int main(int argc, char** argv) {
+  pontix::holdEndMarker();
   // Horalia reads the result beside the program as it launched it, which may be a link to an
   // installed copy: argv[0] keeps that place, the executable's own path does not.
   const std::filesystem::path launchedFrom = pontix::launchFolder(argc > 0 && argv[0] ? argv[0] : "");

@@ -1,6 +1,8 @@
 #include "app/RunMode.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -211,6 +213,74 @@ TEST(RunMode, TheHelpFileIsBesideTheExecutableElseWhereAnInstallKeepsIt) {
   EXPECT_EQ(helpFileLocation("", executable), "");
   test::writeFile(tmp / "bin" / "Scolaria.chm", "x");
   EXPECT_EQ(helpFileLocation("Scolaria.chm", executable), "Scolaria.chm");
+}
+
+// What the Wine launcher waits on: the marker says the program started, stays locked while
+// it runs, and goes when it exits; killed, it leaves the marker unlocked.
+TEST(RunMode, TheEndMarkerIsHeldWhileTheProgramRunsAndGoesWithIt) {
+  test::TempDir dir;
+  const fs::path marker = dir / "ptx1.tmp";
+  auto lockedByAnother = [&] {
+    const int fd = ::open(marker.c_str(), O_RDWR | O_CLOEXEC);
+    struct flock range {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_len = 1;
+    const bool refused = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &range) != 0;
+    if (fd >= 0) ::close(fd);
+    return refused;
+  };
+  for (const bool killed : {false, true}) {
+    test::writeFile(marker, "");
+    int toChild[2], fromChild[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    ASSERT_EQ(pipe(fromChild), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      ::setenv("PONTIX_MARCA_FIN", marker.c_str(), 1);
+      holdEndMarker();
+      char c = ::getenv("PONTIX_MARCA_FIN") ? 'e' : 'h';  // not passed on to what it starts
+      if (write(fromChild[1], &c, 1) != 1 || read(toChild[0], &c, 1) != 1) _exit(2);
+      std::exit(0);  // as the program ends: its exit handlers run
+    }
+    char c = 0;
+    ASSERT_EQ(read(fromChild[0], &c, 1), 1);
+    EXPECT_EQ(c, 'h');
+    EXPECT_EQ(test::readFile(marker), "pontix\n");
+    EXPECT_TRUE(lockedByAnother());
+    if (killed) {
+      ::kill(child, SIGKILL);
+    } else {
+      ASSERT_EQ(write(toChild[1], &c, 1), 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (killed) {
+      EXPECT_TRUE(fs::exists(marker));
+      EXPECT_FALSE(lockedByAnother());
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+      EXPECT_FALSE(fs::exists(marker));
+    }
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
+  }
+}
+
+TEST(RunMode, WithoutAMarkerOrWithALinkForOneNothingIsTouched) {
+  test::TempDir dir;
+  test::writeFile(dir / "target", "x");
+  fs::create_symlink(dir / "target", dir / "link");
+  const pid_t child = fork();
+  if (child == 0) {
+    ::setenv("PONTIX_MARCA_FIN", (dir / "link").c_str(), 1);
+    holdEndMarker();
+    std::exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(fs::is_symlink(dir / "link"));
+  EXPECT_EQ(test::readFile(dir / "target"), "x");
 }
 
 }  // namespace
