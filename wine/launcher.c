@@ -5,10 +5,10 @@
    folder, does not end before the converter has, and exits with the result flag the converter
    left in Horalia.ini. */
 
-#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
+#include <windows.h>
 
 #define TITLE L"Pontix"
 /* How long the converter may take to start before the launcher gives up on it. */
@@ -29,10 +29,14 @@ static int parseHandle(const char* text, unsigned long* value) {
   if (!*text) return 0;
   for (; *text; ++text) {
     int digit;
-    if (*text >= '0' && *text <= '9') digit = *text - '0';
-    else if (*text >= 'a' && *text <= 'f') digit = *text - 'a' + 10;
-    else if (*text >= 'A' && *text <= 'F') digit = *text - 'A' + 10;
-    else return 0;
+    if (*text >= '0' && *text <= '9')
+      digit = *text - '0';
+    else if (*text >= 'a' && *text <= 'f')
+      digit = *text - 'a' + 10;
+    else if (*text >= 'A' && *text <= 'F')
+      digit = *text - 'A' + 10;
+    else
+      return 0;
     if (significant || digit) ++significant;
     if (significant > 8) return 0;
     v = (v << 4) | (unsigned long)digit;
@@ -90,8 +94,9 @@ static void appendArgument(wchar_t* line, size_t size, const wchar_t* argument) 
 /* Whether the converter has ended: its marker is gone, or it has started (written into the
    marker) and holds the marker's lock no longer, having ended without removing it. */
 static int converterEnded(const wchar_t* marker, int* started) {
-  HANDLE file = CreateFileW(marker, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            NULL, OPEN_EXISTING, 0, NULL);
+  HANDLE file =
+      CreateFileW(marker, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
   if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   LARGE_INTEGER size;
   int ended = 0;

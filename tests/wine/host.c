@@ -4,8 +4,8 @@
    "fin <exit code> <flag in Horalia.ini when the wait ended>".
      host.exe LAUNCHER OPERATION [HANDLE]   (HANDLE in place of the window's own) */
 
-#include <windows.h>
 #include <stdio.h>
+#include <windows.h>
 
 static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
   if (message == WM_DESTROY) PostQuitMessage(0);
@@ -61,10 +61,12 @@ int main(int argc, char** argv) {
     printf("sin proceso\n");
     return 1;
   }
-  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) pump();
+  while (MsgWaitForMultipleObjects(1, &process.hProcess, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
+    pump();
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
-  printf("fin %ld %d\n", (long)(LONG)code, (int)GetPrivateProfileIntA("Transformadores", "Transformado", 999, ini));
+  printf("fin %ld %d\n", (long)(LONG)code,
+         (int)GetPrivateProfileIntA("Transformadores", "Transformado", 999, ini));
   fflush(stdout);
   DestroyWindow(window);
   return 0;

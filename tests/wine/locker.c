@@ -2,9 +2,9 @@
      locker.exe FILE SECONDS   locks the whole file, says "bloqueado", holds it that long
      locker.exe FILE           only tries: "bloqueado" or "rechazado" */
 
-#include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <windows.h>
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
