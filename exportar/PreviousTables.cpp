@@ -108,7 +108,7 @@ void keepPreviousTable(const dbase::Table& table, const fs::path& workingDirecto
     if (io::moveUnlessInUse(dbf, newDbf) != io::MoveResult::Moved) return;
     if (io::moveUnlessInUse(mdx, newMdx) == io::MoveResult::InUse) {
       io::moveUnlessInUse(newDbf, dbf);
-      return;
+      throw Error(ErrorKind::Locked, "El índice " + mdx.string() + " está abierto por otro programa");
     }
     // Then what an earlier run left goes, also under another letter case, so that a table is
     // never kept with an index that is not its own.

@@ -2,7 +2,9 @@
 
 #include "exportar/RunReport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "ExportarWork.h"
 #include "exportar/PreviousTables.h"
@@ -32,7 +34,8 @@ struct Work : test::ExportarWork {
   } levels;
 
   void exportar(const std::string& body) {
-    test::writeFile(dir / "centre.xml", "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
+    test::writeFile(dir / "centre.xml",
+                    "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
     levels.dialogAnswers.push_back((dir / "centre.xml").string());
     BExportarClick(state, levels);
     ASSERT_EQ(levels.events.back(), "completed");
@@ -229,6 +232,28 @@ TEST(PreviousTables, ATableThatCannotBeKeptIsReportedAndReplacedAllTheSame) {
   EXPECT_EQ(w.rows("PROFT").size(), 2u);
   EXPECT_NE(w.state.report.text().find("Tablas cuya versión anterior no se ha podido guardar: 8\n"),
             std::string::npos);
+}
+
+// The index open elsewhere (a Windows program's lock, as Wine shows it): the table and its
+// index stay together where they were, the report says why, and the run builds MATIB anew.
+TEST(PreviousTables, AnIndexOpenElsewhereKeepsItsTableOutOfTheCopy) {
+  Work w;
+  w.exportar(kSchool);
+  const int held = ::open((w.dir / "MATIB.MDX").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  struct flock range {};
+  range.l_type = F_WRLCK;
+  range.l_whence = SEEK_SET;
+  range.l_len = 1;
+  ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &range), 0);
+  w.exportar(kSchool);
+  ::close(held);
+  const RunReport::Finding& f = w.finding(Kind::PreviousNotKept, "MATIB");
+  EXPECT_EQ(f.examples.at(0).before,
+            "El índice " + (w.dir / "MATIB.MDX").string() + " está abierto por otro programa");
+  EXPECT_FALSE(std::filesystem::exists(w.dir / "ANTERIOR" / "MATIB.DBF"));
+  EXPECT_TRUE(std::filesystem::exists(w.dir / "ANTERIOR" / "PROFT.DBF"));
+  EXPECT_FALSE(w.rows("MATIB").empty());
 }
 
 TEST(PreviousTables, LevelsOfThePreviousRunFillOnlyBlankCells) {
