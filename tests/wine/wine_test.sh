@@ -49,7 +49,8 @@ gone() { ! xwininfo -id "$1" >/dev/null 2>&1 || ! xwininfo -id "$1" | grep -q Is
 
 wineboot -i >/dev/null 2>&1 || { echo "omitida: Wine no crea un prefijo aquí"; exit 77; }
 mkdir -p "$WINEPREFIX/drive_c/KTEMP" "$WORK/horalia"
-cp "$PONTIX" "$WORK/horalia/pontix"
+# A link, as the README places it: the result must land beside the link, inside the prefix.
+ln -s "$(realpath "$PONTIX")" "$WORK/horalia/pontix"
 cp "$LAUNCHER" "$WORK/horalia/pontix.exe"
 cp "$HOST" "$LOCKER" "$WORK/"
 LAUNCHER_WIN="Z:${WORK//\//\\}\\horalia\\pontix.exe"
