@@ -166,13 +166,16 @@ std::string build(std::string_view tableName, std::vector<TagKeys> tags) {
     for (std::size_t size : groupSizes(tag.keys.size(), perBlock)) {
       Node leaf;
       for (std::size_t i = 0; i < size; ++i, ++next) {
-        std::string key = tag.keys[next].first;
+        std::string key = std::move(tag.keys[next].first);
         key.resize(keyLength, ' ');
         leaf.entries.emplace_back(std::move(key), tag.keys[next].second);
       }
       leaf.highest = leaf.entries.empty() ? std::string(keyLength, ' ') : leaf.entries.back().first;
       level.push_back(std::move(leaf));
     }
+    // The leaves hold the keys now; a large table's list would double the peak as the file grows.
+    const bool hasKeys = !tag.keys.empty();
+    std::vector<std::pair<std::string, std::uint32_t>>().swap(tag.keys);
     bool leaves = true;
     std::uint32_t firstLeaf = 0, lastLeaf = 0, treePages = 0, root = 0;
     while (true) {
@@ -216,7 +219,7 @@ std::string build(std::string_view tableName, std::vector<TagKeys> tags) {
     putU16(file, h + kTagItemLength, static_cast<std::uint16_t>(itemLength));
     file[h + kTagSerial] = 1;
     file.replace(h + kTagExpression, std::min(tag.expression.size(), kTagMaxExpression), tag.expression);
-    file[h + kTagHasKeys] = tag.keys.empty() ? 0 : 1;
+    file[h + kTagHasKeys] = hasKeys ? 1 : 0;
     putU32(file, h + kTagFirstLeaf, firstLeaf);
     putU32(file, h + kTagLastLeaf, lastLeaf);
     file.replace(h + kTagDate, 3, today);
