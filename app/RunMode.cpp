@@ -59,16 +59,11 @@ bool isWindowsPath(std::string_view path) {
 // each folder below it matched ignoring case as Windows does. Nothing when it is not there.
 std::optional<fs::path> wineFolder(std::string_view windowsPath, const fs::path& winePrefix) {
   const char drive = static_cast<char>(windowsPath[0] | 0x20);
-  fs::path folder = winePrefix / "dosdevices" / (std::string(1, drive) + ":");
   std::string_view rest = windowsPath.substr(3);
   const std::size_t last = rest.find_last_of("\\/");
   rest = last == std::string_view::npos ? std::string_view() : rest.substr(0, last);
-  while (!rest.empty()) {
-    const std::size_t end = std::min(rest.find_first_of("\\/"), rest.size());
-    const std::string_view part = rest.substr(0, end);
-    if (!part.empty() && part != ".") folder = resolveIgnoringCase(folder, part);
-    rest.remove_prefix(std::min(end + 1, rest.size()));
-  }
+  const fs::path folder =
+      resolveWindowsFolders(winePrefix / "dosdevices" / (std::string(1, drive) + ":"), rest);
   std::error_code ec;
   if (!fs::is_directory(folder, ec)) return std::nullopt;
   return folder;

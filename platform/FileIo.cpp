@@ -229,27 +229,22 @@ bool isReadOnly(const std::filesystem::path& path) noexcept {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
 }
 
-namespace {
-
-bool recordLock(int fd, short type, off_t start, off_t length) {
+bool recordLock(int fd, short type, std::int64_t start, std::int64_t length) noexcept {
   struct flock range {};
   range.l_type = type;
   range.l_whence = SEEK_SET;
-  range.l_start = start;
-  range.l_len = length;
+  range.l_start = static_cast<off_t>(start);
+  range.l_len = static_cast<off_t>(length);
   return ::fcntl(fd, F_OFD_SETLK, &range) == 0;
 }
 
-}  // namespace
-
 bool lockWholeFile(int fd, bool exclusive) noexcept {
   if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) return false;
-  constexpr off_t kTurnByte = 0x7FFFFFFE;
   auto both = [&](short type) {
-    if (!recordLock(fd, type, 0, kTurnByte)) return false;
-    if (recordLock(fd, type, kTurnByte + 1, 0)) return true;
+    if (!recordLock(fd, type, 0, kAppendTurnByte)) return false;
+    if (recordLock(fd, type, kAppendTurnByte + 1, 0)) return true;
     const int failed = errno;
-    recordLock(fd, F_UNLCK, 0, kTurnByte);
+    recordLock(fd, F_UNLCK, 0, kAppendTurnByte);
     errno = failed;
     return false;
   };

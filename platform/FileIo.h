@@ -88,11 +88,18 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view c
 // Windows marks files it refuses to change or delete, whoever asks.
 bool isReadOnly(const std::filesystem::path& path) noexcept;
 
+// Sets (F_WRLCK, F_RDLCK) or clears (F_UNLCK) an open-file-description record lock on the
+// bytes [start, start + length) of `fd`, length 0 meaning to the end however far it grows;
+// without waiting. False with errno set when it cannot (EAGAIN: another holds it).
+bool recordLock(int fd, short type, std::int64_t start, std::int64_t length) noexcept;
+
+// The byte, far past any table's data, that writers sharing a file lock in turn to append.
+inline constexpr std::int64_t kAppendTurnByte = 0x7FFFFFFE;
+
 // Locks an open file against other programs for as long as `fd` stays open: flock, which
 // Linux programs take, and POSIX record locks over the whole file, which is how Wine shows a
-// Windows program's LockFile. Byte 0x7FFFFFFE stays out, for writers that share a table to
-// take turns on. False, with errno EWOULDBLOCK, when another program holds either lock; a
-// file system without record locks gets flock alone.
+// Windows program's LockFile. kAppendTurnByte stays out. False, with errno EWOULDBLOCK, when another program
+// holds either lock; a file system without record locks gets flock alone.
 bool lockWholeFile(int fd, bool exclusive) noexcept;
 
 // Deletes a file the way Windows does: not while another program holds it open (locked),

@@ -70,20 +70,26 @@ std::filesystem::path mapWindowsPath(std::string_view windowsPath) {
   }
   // Both absolute and drive-relative forms start at the drive root: the converter's working
   // directory never depends on a current directory.
-  std::filesystem::path result = driveCRoot();
+  return resolveWindowsFolders(driveCRoot(), rest);
+#endif
+}
+
+std::filesystem::path resolveWindowsFolders(const std::filesystem::path& root,
+                                            std::string_view windowsFolder) {
+  std::filesystem::path result = root;
+  std::string_view rest = windowsFolder;
   while (!rest.empty()) {
     std::size_t cut = rest.find_first_of("\\/");
     std::string_view component = rest.substr(0, cut);
     rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
     if (component.empty() || component == ".") continue;
     if (component == "..") {
-      if (result != driveCRoot()) result = result.parent_path();
+      if (result != root) result = result.parent_path();
       continue;
     }
     result = resolveIgnoringCase(result, component);
   }
   return result;
-#endif
 }
 
 }  // namespace pontix

@@ -16,6 +16,11 @@ std::filesystem::path driveCRoot();
 // On Windows the path is returned as it is. Other drives throw pontix::Error (NotFound).
 std::filesystem::path mapWindowsPath(std::string_view windowsPath);
 
+// The folders of `windowsFolder` ("KTEMP\SAGA", separators either way) below `root`, each
+// matched as mapWindowsPath does; ".." stops at `root`.
+std::filesystem::path resolveWindowsFolders(const std::filesystem::path& root,
+                                            std::string_view windowsFolder);
+
 // The entry of `folder` named `name`, matched exactly or else ignoring ASCII letter case;
 // folder / name when there is none.
 std::filesystem::path resolveIgnoringCase(const std::filesystem::path& folder, std::string_view name);

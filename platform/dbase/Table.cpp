@@ -153,14 +153,7 @@ class AppendLock {
   AppendLock& operator=(const AppendLock&) = delete;
 
  private:
-  bool change(short type) const {
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = 0x7FFFFFFE;
-    range.l_len = 1;
-    return ::fcntl(file_.descriptor(), F_OFD_SETLK, &range) == 0;
-  }
+  bool change(short type) const { return io::recordLock(file_.descriptor(), type, io::kAppendTurnByte, 1); }
 
   const io::File& file_;
 };

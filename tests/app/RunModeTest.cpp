@@ -8,6 +8,7 @@
 
 #include "TestSupport.h"
 #include "platform/Error.h"
+#include "platform/FileIo.h"
 
 namespace pontix {
 namespace {
@@ -222,11 +223,7 @@ TEST(RunMode, TheEndMarkerIsHeldWhileTheProgramRunsAndGoesWithIt) {
   const fs::path marker = dir / "ptx1.tmp";
   auto lockedByAnother = [&] {
     const int fd = ::open(marker.c_str(), O_RDWR | O_CLOEXEC);
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_len = 1;
-    const bool refused = fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &range) != 0;
+    const bool refused = fd >= 0 && !io::recordLock(fd, F_WRLCK, 0, 1);
     if (fd >= 0) ::close(fd);
     return refused;
   };

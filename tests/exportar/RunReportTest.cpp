@@ -8,6 +8,7 @@
 
 #include "ExportarWork.h"
 #include "exportar/PreviousTables.h"
+#include "platform/FileIo.h"
 
 namespace pontix {
 namespace {
@@ -241,11 +242,7 @@ TEST(PreviousTables, AnIndexOpenElsewhereKeepsItsTableOutOfTheCopy) {
   w.exportar(kSchool);
   const int held = ::open((w.dir / "MATIB.MDX").c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(held, 0);
-  struct flock range {};
-  range.l_type = F_WRLCK;
-  range.l_whence = SEEK_SET;
-  range.l_len = 1;
-  ASSERT_EQ(::fcntl(held, F_OFD_SETLK, &range), 0);
+  ASSERT_TRUE(io::recordLock(held, F_WRLCK, 0, 1));
   w.exportar(kSchool);
   ::close(held);
   const RunReport::Finding& f = w.finding(Kind::PreviousNotKept, "MATIB");

@@ -385,12 +385,7 @@ TEST(Table, RecordLocksOfWindowsProgramsUnderWineCountBothWays) {
   const int other = ::open(dbf.c_str(), O_RDWR | O_CLOEXEC);
   ASSERT_GE(other, 0);
   auto lockRange = [&](short type, off_t start, off_t length) {
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = start;
-    range.l_len = length;
-    return ::fcntl(other, F_OFD_SETLK, &range) == 0;
+    return io::recordLock(other, type, start, length);
   };
 
   ASSERT_TRUE(lockRange(F_WRLCK, 33, 5));  // one record, as a dBase program locks it
