@@ -6,7 +6,7 @@
 namespace pontix {
 namespace {
 
-constexpr std::size_t kWidth = 10;
+constexpr std::size_t kWidth = kAbbreviationWidth;
 
 std::uint64_t powerOfTen(std::size_t exponent) {
   std::uint64_t value = 1;
@@ -66,16 +66,10 @@ StemNumbers::Next& StemNumbers::operator[](std::string_view stem) {
 std::string StoredAbbreviations::take(std::string_view first, std::string_view stem) {
   auto free = [this](std::string_view candidate) { return !used_.contains(storedAbbreviation(candidate)); };
   // Shortening keeps a stored form as it is: the first one's serves when it is free.
-  std::string stored = storedAbbreviation(first);
-  std::string abbreviation;
-  numbered_ = used_.contains(stored);
-  if (!numbered_) {
-    abbreviation = shortenAbbreviation(first);
-  } else {
-    abbreviation = shortenAbbreviation(firstFree(numbers_, stem, free));
-    stored = storedAbbreviation(abbreviation);
-  }
-  used_.add(std::move(stored));
+  numbered_ = !used_.addIfAbsent(storedAbbreviation(first));
+  if (!numbered_) return shortenAbbreviation(first);
+  std::string abbreviation = shortenAbbreviation(firstFree(numbers_, stem, free));
+  used_.add(storedAbbreviation(abbreviation));
   return abbreviation;
 }
 
@@ -85,17 +79,17 @@ std::string CandidateAbbreviations::take(std::string_view first, std::string_vie
   };
   std::string stored = storedAbbreviation(first);
   std::string candidate;
-  numbered_ = candidates_.contains(first) || stored_.contains(stored);
+  // The candidate goes in as it is checked when it is free.
+  numbered_ = stored_.contains(stored) || !candidates_.addIfAbsent(first);
   if (!numbered_) {
     candidate = first;
   } else {
     candidate = firstFree(numbers_, stem, free);
     stored = storedAbbreviation(candidate);
+    candidates_.add(candidate);
   }
-  stored_.add(std::move(stored));
-  std::string abbreviation = shortenAbbreviation(candidate);
-  candidates_.add(std::move(candidate));
-  return abbreviation;
+  stored_.add(stored);
+  return shortenAbbreviation(candidate);
 }
 
 }  // namespace pontix

@@ -22,6 +22,9 @@
 
 namespace pontix {
 
+// The width of the abbreviation fields: a stored abbreviation is never longer.
+inline constexpr std::size_t kAbbreviationWidth = 10;
+
 // first 8 + last 2 characters when longer than 10; otherwise unchanged.
 std::string shortenAbbreviation(std::string_view value);
 // What a 10-character field gives back for value.
@@ -49,7 +52,7 @@ class StoredAbbreviations {
   // `first` when its stored form is free, else the numbered stem; shortened, and its stored
   // form added to the list.
   std::string take(std::string_view first, std::string_view stem);
-  void reserve(std::size_t count) { used_.reserve(count); }
+  void reserve(std::size_t count) { used_.reserve(count, kAbbreviationWidth); }
   // Whether the last take numbered the stem because `first` was taken.
   bool numbered() const { return numbered_; }
 
@@ -68,7 +71,7 @@ class CandidateAbbreviations {
   std::string take(std::string_view first, std::string_view stem);
   void reserve(std::size_t count) {
     candidates_.reserve(count);
-    stored_.reserve(count);
+    stored_.reserve(count, kAbbreviationWidth);
   }
   // Whether the last take numbered the stem because `first` was taken.
   bool numbered() const { return numbered_; }

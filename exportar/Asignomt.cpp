@@ -19,30 +19,33 @@ void buildAsignomt(ProgramState& state, Shell&) {
   dbase::Field COD = table.field("COD"), CODLARGO = table.field("CODLARGO"), NOMBRE = table.field("NOMBRE"),
                CODI = table.field("CODI"), HORAS = table.field("HORAS"), CODICURS = table.field("CODICURS"),
                ESTAREA = table.field("ESTAREA");
-  StoredAbbreviations used;
-  const std::vector<xml::Element> materies = selectElements(state, "/CENTRE/MATERIES/MATERIA");
-  used.reserve(materies.size());
+  {
+    StoredAbbreviations used;
+    const std::vector<xml::Element> materies = selectElements(state, "/CENTRE/MATERIES/MATERIA");
+    used.reserve(materies.size());
 
-  for (const xml::Element& materia : materies) {
-    std::vector<std::string> a =
-        readAttributes(materia, {"codi", "curs", "descripcio", "curta"}, state.report);
-    const std::string &codi = a[0], &curs = a[1], &descripcio = a[2], &curta = a[3];
-    std::string longCode =
-        curta.size() > 10 ? std::string(ansi::firstChars(curta, 9)) + std::string(ansi::lastChars(curta, 1))
-                          : curta;
-    if (longCode != curta) state.report.note(RunReport::Kind::CutValue, "ASIGNOMT.CODLARGO", curta, longCode);
-    std::string code = used.take(longCode, ansi::firstChars(longCode, 9));
-    if (used.numbered()) state.report.note(RunReport::Kind::NumberedAbbreviation, "ASIGNOMT", curta, code);
-    table.append();
-    COD.setText(code);
-    CODLARGO.setText(longCode);
-    NOMBRE.setText(descripcio);
-    CODI.setText(codi);
-    CODICURS.setText(curs);
-    HORAS.setText("4");
-    ESTAREA.setLogical(false);
-    table.post();
-  }
+    for (const xml::Element& materia : materies) {
+      std::vector<std::string> a =
+          readAttributes(materia, {"codi", "curs", "descripcio", "curta"}, state.report);
+      const std::string &codi = a[0], &curs = a[1], &descripcio = a[2], &curta = a[3];
+      std::string longCode =
+          curta.size() > 10 ? std::string(ansi::firstChars(curta, 9)) + std::string(ansi::lastChars(curta, 1))
+                            : curta;
+      if (longCode != curta)
+        state.report.note(RunReport::Kind::CutValue, "ASIGNOMT.CODLARGO", curta, longCode);
+      std::string code = used.take(longCode, ansi::firstChars(longCode, 9));
+      if (used.numbered()) state.report.note(RunReport::Kind::NumberedAbbreviation, "ASIGNOMT", curta, code);
+      table.append();
+      COD.setText(code);
+      CODLARGO.setText(longCode);
+      NOMBRE.setText(descripcio);
+      CODI.setText(codi);
+      CODICURS.setText(curs);
+      HORAS.setText("4");
+      ESTAREA.setLogical(false);
+      table.post();
+    }
+  }  // the subjects and their abbreviations go before the activities come
 
   // Activities keep their own code and stay out of the list.
   for (const xml::Element& activitat : selectElements(state, "/CENTRE/ACTIVITATS/ACTIVITAT")) {

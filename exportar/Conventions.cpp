@@ -69,7 +69,7 @@ const UsedAbbreviations::Slot* UsedAbbreviations::find(std::string_view folded, 
   for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.start == 0) return &slot;
-    if (slot.hash == hash && ansi::foldCase(entryAt(slot.start - 1)) == folded) return &slot;
+    if (slot.hash == hash && ansi::foldsTo(entryAt(slot.start - 1), folded)) return &slot;
   }
 }
 
@@ -90,13 +90,23 @@ void UsedAbbreviations::grow(std::size_t slots) {
   }
 }
 
-void UsedAbbreviations::reserve(std::size_t count) {
+void UsedAbbreviations::reserve(std::size_t count, std::size_t longest) {
   std::size_t slots = 16;
   while (slots < 2 * count) slots *= 2;
   if (slots > slots_.size()) grow(slots);
+  if (longest > 0 && longest < 0x80) texts_.reserve(count * (1 + longest));  // a length byte each
 }
 
-void UsedAbbreviations::add(std::string_view text) {
+void UsedAbbreviations::add(std::string_view text) { insert(text, true); }
+
+bool UsedAbbreviations::addIfAbsent(std::string_view text) { return insert(text, false); }
+
+bool UsedAbbreviations::insert(std::string_view text, bool always) {
+  const std::string folded = ansi::foldCase(text);
+  const std::uint32_t hash = hashOf(folded);
+  const Slot* found = find(folded, hash);
+  const bool present = found && found->start != 0;
+  if (present && !always) return false;
   if (texts_.size() + text.size() + 10 > UINT32_MAX) throw std::length_error("Too many abbreviations");
   const std::size_t start = texts_.size();
   for (std::size_t n = text.size();; n >>= 7) {
@@ -109,15 +119,14 @@ void UsedAbbreviations::add(std::string_view text) {
   texts_.append(text);
   // A text already in the list ignoring case stays in it once more, as the list has it twice,
   // but one slot answers for both.
-  const std::string folded = ansi::foldCase(text);
-  const std::uint32_t hash = hashOf(folded);
-  if (const Slot* slot = find(folded, hash); slot && slot->start != 0) return;
+  if (present) return true;
   if (2 * (keys_ + 1) > slots_.size()) grow(std::max<std::size_t>(16, 2 * slots_.size()));
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
   while (slots_[i].start != 0) i = (i + 1) & mask;
   slots_[i] = {static_cast<std::uint32_t>(start + 1), hash};
   ++keys_;
+  return true;
 }
 
 std::vector<std::string> UsedAbbreviations::entries() const {

@@ -62,8 +62,11 @@ class UsedAbbreviations {
  public:
   bool contains(std::string_view text) const;
   void add(std::string_view text);
-  // Room for this many entries, so that the list grows without rehashing.
-  void reserve(std::size_t count);
+  // Adds it unless the list holds it ignoring case; whether it did.
+  bool addIfAbsent(std::string_view text);
+  // Room for this many entries, so that the list grows without rehashing; and for their texts
+  // when none is longer than `longest` bytes, so that it grows without copying them.
+  void reserve(std::size_t count, std::size_t longest = 0);
   std::vector<std::string> entries() const;
 
  private:
@@ -78,6 +81,7 @@ class UsedAbbreviations {
   std::string_view entryAt(std::size_t start) const;
   const Slot* find(std::string_view folded, std::uint32_t hash) const;
   void grow(std::size_t slots);
+  bool insert(std::string_view text, bool always);
 
   std::string texts_;
   std::vector<Slot> slots_;

@@ -71,12 +71,21 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
 
   shell.setWaitCursor();
   state.forcedExit = false;
+  // Each path goes as soon as the last builder that reads it is done: a large document's memory
+  // makes room for the tables being built.
+  auto done = [&state](std::initializer_list<std::string_view> paths) {
+    for (std::string_view path : paths) state.document->release(path);
+  };
   builders.subjects(state, shell);
+  done({"/CENTRE/MATERIES/MATERIA", "/CENTRE/ACTIVITATS/ACTIVITAT"});
   builders.teacherPosts(state, shell);
+  done({"/CENTRE/PLACES/PLACA"});
   builders.rooms(state, shell);
+  done({"/CENTRE/AULES/AULA"});
   builders.courses(state, shell);
   if (state.forcedExit) return;  // the main window is already closing
   builders.groups(state, shell);
+  done({"/CENTRE/CURSOS/CURS", "/CENTRE/CURSOS/CURS/GRUP"});
   builders.subjectLines(state, shell);
   builders.daysAndHours(state, shell);
   finishOperation(state, shell);

@@ -23,7 +23,8 @@ struct ExportarBuilders {
 const ExportarBuilders& exportarBuilders();
 
 // The Exportar operation behind BExportar: choose the administration document, load it,
-// rebuild the working tables, report. Errors propagate as pontix::Error, with the result
+// rebuild the working tables (each path of the document let go once the last builder that
+// reads it is done), report. Errors propagate as pontix::Error, with the result
 // flag and the buttons as they were; the caller shows them.
 void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
 

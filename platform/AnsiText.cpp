@@ -168,7 +168,17 @@ std::string foldCase(std::string_view ansi) {
   return out;
 }
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) { return foldCase(a) == foldCase(b); }
+bool equalsIgnoreCase(std::string_view a, std::string_view b) { return foldsTo(a, foldCase(b)); }
+
+bool foldsTo(std::string_view ansi, std::string_view folded) {
+  std::size_t at = 0;
+  for (char c : ansi) {
+    const Fold& f = kFold[static_cast<unsigned char>(c)];
+    if (folded.size() - at < f.length || folded.compare(at, f.length, f.text, f.length) != 0) return false;
+    at += f.length;
+  }
+  return at == folded.size();
+}
 
 std::string foldCaseKeepingLength(std::string_view ansi) {
   std::string out(ansi);

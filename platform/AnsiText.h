@@ -28,6 +28,8 @@ std::string_view trimControls(std::string_view utf8);
 // dropped, ß Æ Œ Þ expanded to two letters; accents and every other byte count.
 std::string foldCase(std::string_view ansi);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
+// Whether foldCase(ansi) == folded, without building it.
+bool foldsTo(std::string_view ansi, std::string_view folded);
 // Letter case folded byte for byte, so that length and positions stay: texts equal under it
 // are equal ignoring case, and so are their first or last n characters (ß and "ss" stay apart).
 std::string foldCaseKeepingLength(std::string_view ansi);

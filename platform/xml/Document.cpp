@@ -8,7 +8,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -76,47 +75,66 @@ std::string qualifiedName(const xmlChar* local, const xmlChar* prefix) {
 
 }  // namespace
 
-// Bytes in blocks that never move: growing copies nothing, and little is left unused.
+// Bytes in blocks that never move: growing copies nothing, and little is left unused. A place in
+// it is one number: the block, then the offset in it.
 class Arena {
  public:
-  // Room for `size` bytes in one block. A record larger than a block gets one of its own.
-  char* reserve(std::size_t size, std::uint32_t& block, std::uint32_t& offset) {
-    if (size > UINT32_MAX) throw std::bad_alloc();
+  static constexpr unsigned kOffsetBits = 20;
+  static constexpr std::size_t kBlock = std::size_t{1} << kOffsetBits;
+  static constexpr std::size_t kMaxBlocks = std::size_t{1} << (32 - kOffsetBits);
+
+  // Room for `size` bytes in one block; a record larger than a block gets one of its own.
+  // False when the places have run out.
+  bool reserve(std::size_t size, char*& out, std::uint32_t& place) {
     if (blocks_.empty() || capacity_ - used_ < size) {
+      if (blocks_.size() == kMaxBlocks) return false;
       capacity_ = std::max(size, kBlock);
       blocks_.emplace_back(new char[capacity_]);  // not zeroed: every byte is written before it is read
       used_ = 0;
     }
-    block = static_cast<std::uint32_t>(blocks_.size() - 1);
-    offset = static_cast<std::uint32_t>(used_);
+    place = static_cast<std::uint32_t>((blocks_.size() - 1) << kOffsetBits | used_);
+    out = blocks_.back().get() + used_;
     used_ += size;
-    return blocks_.back().get() + offset;
+    return true;
   }
-  const char* at(std::uint32_t block, std::uint32_t offset) const { return blocks_[block].get() + offset; }
+  const char* at(std::uint32_t place) const {
+    return blocks_[place >> kOffsetBits].get() + (place & (kBlock - 1));
+  }
 
  private:
-  static constexpr std::size_t kBlock = 1 << 20;
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t capacity_ = 0;
   std::size_t used_ = 0;
 };
 
-// What a Document keeps. Elements are in document order, the root first; each one's attributes
-// are packed in the arena as a count, then per attribute its name's number, its length and its
-// bytes (numbers as varints). That is a fraction of the markup, and of a tree's nodes.
+// What a Document keeps, path by path, so that a reader done with one path can let it go. Each
+// element is a record in its path's arena: its number in document order among the kept
+// elements, its line, its attribute count, then per attribute its name's number, its length and
+// its bytes (numbers as varints). That is a fraction of the markup, and of a tree's nodes.
 struct KeptDocument {
-  struct Node {
-    std::uint32_t block;  // of the attributes in the arena
-    std::uint32_t offset;
-    std::uint32_t line;
-    std::uint16_t path;
-    std::uint16_t depth;
+  struct Path {
+    std::string path;     // as asked for: "/CENTRE/CURSOS/CURS"
+    std::string name;     // its last step: its elements' name
+    int step = -1;        // its place among the steps; -1 for a root that none names
+    int parentPath = -1;  // the kept path of its elements' parents, if any
+    bool released = false;
+    Arena arena;
+    std::vector<std::uint32_t> records;  // each element's place in the arena
   };
-  std::vector<std::string> paths;     // as asked for; then the root's own when not among them
-  std::vector<std::string> pathName;  // the last step of each path: its elements' name
+  std::vector<Path> paths;  // as asked for; then the root's own when not among them
   std::vector<std::string> attributeNames;
-  std::deque<Node> nodes;  // a deque grows without copying what it holds
-  Arena arena;
+  int rootPath = -1;
+  std::uint64_t elements = 0;  // kept so far
+
+  const Path& path(std::size_t p) const {
+    const Path& kept = paths[p];
+    if (kept.released) throw std::logic_error("The document let go of the elements of " + kept.path);
+    return kept;
+  }
+  const char* record(std::size_t p, std::size_t index) const {
+    const Path& kept = path(p);
+    return kept.arena.at(kept.records[index]);
+  }
 };
 
 namespace {
@@ -419,19 +437,26 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
     KeptDocument& kept = *state->kept;
     int path = step >= 0 ? steps[static_cast<std::size_t>(step)].path : -1;
     if (root && path < 0) {
+      KeptDocument::Path own;
+      own.name = qualifiedName(localName, prefix);
+      own.path = "/" + own.name;
+      own.step = std::max(step, -1);
       path = static_cast<int>(kept.paths.size());
-      kept.pathName.push_back(qualifiedName(localName, prefix));
-      kept.paths.push_back("/" + kept.pathName.back());
+      kept.paths.push_back(std::move(own));
     }
+    if (root) kept.rootPath = path;
     if (path < 0) return;
+    KeptDocument::Path& into = kept.paths[static_cast<std::size_t>(path)];
 
     // Declared defaults are not the document's own, as a tree would not have them either.
     const int count = std::max(attributeCount - defaulted, 0);
     // The look before parsing lets none through; the array below relies on it.
     if (static_cast<std::size_t>(count) > markup::kMaxAttributes)
       return state->refuse(crowdedReason({qualifiedName(localName, prefix), 0}, ""), XML_ERR_USER_STOP);
+    const int line = ctxt->input ? std::max(ctxt->input->line, 0) : 0;
     std::uint32_t ids[markup::kMaxAttributes];
-    std::size_t size = numberSize(static_cast<std::uint64_t>(count));
+    std::size_t size = numberSize(kept.elements) + numberSize(static_cast<std::uint64_t>(line)) +
+                       numberSize(static_cast<std::uint64_t>(count));
     for (int i = 0; i < count; ++i) {
       const xmlChar** attribute = attributes + 5 * i;
       auto [id, fresh] = state->attributeIds.try_emplace(
@@ -441,8 +466,15 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
       const auto length = static_cast<std::size_t>(attribute[4] - attribute[3]);
       size += numberSize(ids[i]) + numberSize(length) + length;
     }
-    KeptDocument::Node node{};
-    char* out = kept.arena.reserve(size, node.block, node.offset);
+    char* out;
+    std::uint32_t place;
+    if (!into.arena.reserve(size, out, place))
+      return state->refuse("los elementos <" + into.name + "> del documento ocupan más de " +
+                               std::to_string(Arena::kMaxBlocks * Arena::kBlock >> 30) +
+                               " GB, más de lo que Pontix puede tener en memoria",
+                           XML_ERR_NO_MEMORY);
+    out = putNumber(out, kept.elements++);
+    out = putNumber(out, static_cast<std::uint64_t>(line));
     out = putNumber(out, static_cast<std::uint64_t>(count));
     for (int i = 0; i < count; ++i) {
       const xmlChar** attribute = attributes + 5 * i;
@@ -452,11 +484,7 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
       std::memcpy(out, attribute[3], length);
       out += length;
     }
-    const int line = ctxt->input ? ctxt->input->line : 0;
-    node.line = static_cast<std::uint32_t>(std::max(line, 0));
-    node.path = static_cast<std::uint16_t>(path);
-    node.depth = static_cast<std::uint16_t>(state->open.size() - 1);
-    kept.nodes.push_back(node);
+    into.records.push_back(place);
   } catch (const std::bad_alloc&) {
     state->outOfMemory = true;
     state->refuse("", XML_ERR_NO_MEMORY);
@@ -525,8 +553,11 @@ struct FileReader {
 
 }  // namespace
 
-Document Document::load(const std::filesystem::path& file, const std::vector<std::string>& paths) {
+Document Document::load(const std::filesystem::path& file, const std::vector<std::string>& asked) {
   initLibxml();
+  std::vector<std::string> paths;
+  for (const std::string& path : asked)
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
   const std::vector<PathStep> steps = stepsOf(paths);
   FileReader reader(io::File::open(file, io::File::Mode::Read));
   const std::uint64_t size = reader.file.size();
@@ -551,11 +582,13 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
   if (!ctxt) noMemory("leer el archivo " + file.string());
   auto kept = std::make_unique<KeptDocument>();
-  kept->paths = paths;
   for (const std::string& path : paths) {
-    const std::vector<std::string_view> names = splitPath(path);
-    kept->pathName.emplace_back(names.back());
+    KeptDocument::Path& added = kept->paths.emplace_back();
+    added.path = path;
+    added.name = splitPath(path).back();
   }
+  for (std::size_t s = 0; s < steps.size(); ++s)
+    if (steps[s].path >= 0) kept->paths[static_cast<std::size_t>(steps[s].path)].step = static_cast<int>(s);
   LoadState state;
   state.namespaceDeclarations = namespaceDeclarations;
   state.ctxt = ctxt.get();
@@ -596,6 +629,12 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   if (doc) xmlFreeDoc(doc);
   if (reader.error) std::rethrow_exception(reader.error);
   if (parsed && ctxt->wellFormed && !state.refused && !state.seenFatal) {
+    for (KeptDocument::Path& path : kept->paths) {
+      if (path.step < 0) continue;
+      const int parentStep = steps[static_cast<std::size_t>(path.step)].parent;
+      for (std::size_t p = 0; p < kept->paths.size(); ++p)
+        if (parentStep >= 0 && kept->paths[p].step == parentStep) path.parentPath = static_cast<int>(p);
+    }
     return Document(std::move(kept));
   }
   if (!state.seen && !state.refused) {
@@ -614,19 +653,28 @@ Document::Document(Document&&) noexcept = default;
 Document& Document::operator=(Document&&) noexcept = default;
 
 std::optional<Element> Document::root() const {
-  if (!kept_ || kept_->nodes.empty()) return std::nullopt;
-  return Element(kept_.get(), 0);
+  if (!kept_ || kept_->rootPath < 0) return std::nullopt;
+  return Element(kept_.get(), static_cast<std::uint32_t>(kept_->rootPath), 0);
 }
+
+namespace {
+
+std::size_t pathNumber(const KeptDocument& kept, std::string_view absolutePath) {
+  for (std::size_t p = 0; p < kept.paths.size(); ++p)
+    if (kept.paths[p].path == absolutePath) return p;
+  throw std::logic_error("The document did not keep the elements of " + std::string(absolutePath));
+}
+
+}  // namespace
 
 std::vector<Element> Document::select(std::string_view absolutePath) const {
   if (!kept_) return {};
-  const auto known = std::find(kept_->paths.begin(), kept_->paths.end(), absolutePath);
-  if (known == kept_->paths.end())
-    throw std::logic_error("The document did not keep the elements of " + std::string(absolutePath));
-  const auto path = static_cast<std::uint16_t>(known - kept_->paths.begin());
+  const auto p = static_cast<std::uint32_t>(pathNumber(*kept_, absolutePath));
+  const std::size_t count = kept_->path(p).records.size();
   std::vector<Element> found;
-  for (std::size_t i = 0; i < kept_->nodes.size(); ++i)
-    if (kept_->nodes[i].path == path) found.push_back(Element(kept_.get(), i));
+  found.reserve(count);
+  for (std::size_t i = 0; i < count; ++i)
+    found.push_back(Element(kept_.get(), p, static_cast<std::uint32_t>(i)));
   return found;
 }
 
@@ -636,18 +684,54 @@ std::optional<Element> Document::selectSingle(std::string_view absolutePath) con
   return all.front();
 }
 
-std::string Element::name() const { return doc_->pathName[doc_->nodes[index_].path]; }
+void Document::release(std::string_view absolutePath) {
+  if (!kept_) return;
+  KeptDocument::Path& path = kept_->paths[pathNumber(*kept_, absolutePath)];
+  path.released = true;
+  path.arena = Arena();
+  std::vector<std::uint32_t>().swap(path.records);
+}
+
+std::string Element::name() const { return doc_->paths[path_].name; }
+
+namespace {
+
+// An element's number in document order and its line, from the start of its record.
+std::uint64_t numberOf(const KeptDocument& doc, std::size_t path, std::size_t index) {
+  const char* p = doc.record(path, index);
+  return takeNumber(p);
+}
+
+}  // namespace
 
 int Element::line() const {
-  return static_cast<int>(std::min<std::uint32_t>(doc_->nodes[index_].line, INT_MAX));
+  const char* p = doc_->record(path_, index_);
+  takeNumber(p);
+  return static_cast<int>(std::min<std::uint64_t>(takeNumber(p), INT_MAX));
 }
 
 std::vector<Element> Element::children(std::string_view name) const {
   std::vector<Element> result;
-  const std::uint16_t depth = doc_->nodes[index_].depth;
-  for (std::size_t i = index_ + 1; i < doc_->nodes.size() && doc_->nodes[i].depth > depth; ++i)
-    if (doc_->nodes[i].depth == depth + 1 && doc_->pathName[doc_->nodes[i].path] == name)
-      result.push_back(Element(doc_, i));
+  // Elements of one path never nest: this one's descendants come before the next one on its path.
+  const KeptDocument::Path& own = doc_->path(path_);
+  const std::uint64_t after = numberOf(*doc_, path_, index_);
+  const std::uint64_t before =
+      index_ + 1 < own.records.size() ? numberOf(*doc_, path_, index_ + 1) : UINT64_MAX;
+  for (std::size_t q = 0; q < doc_->paths.size(); ++q) {
+    const KeptDocument::Path& child = doc_->paths[q];
+    if (child.parentPath != static_cast<int>(path_) || child.name != name) continue;
+    doc_->path(q);  // not let go of
+    std::size_t low = 0, high = child.records.size();
+    while (low < high) {
+      const std::size_t middle = low + (high - low) / 2;
+      if (numberOf(*doc_, q, middle) > after)
+        high = middle;
+      else
+        low = middle + 1;
+    }
+    for (std::size_t i = low; i < child.records.size() && numberOf(*doc_, q, i) < before; ++i)
+      result.push_back(Element(doc_, static_cast<std::uint32_t>(q), static_cast<std::uint32_t>(i)));
+  }
   return result;
 }
 
@@ -658,8 +742,9 @@ std::optional<std::string> Element::attribute(std::string_view name) const {
 }
 
 std::optional<std::string_view> Element::attributeView(std::string_view name) const {
-  const KeptDocument::Node& node = doc_->nodes[index_];
-  const char* p = doc_->arena.at(node.block, node.offset);
+  const char* p = doc_->record(path_, index_);
+  takeNumber(p);  // its number
+  takeNumber(p);  // its line
   for (std::uint64_t count = takeNumber(p); count > 0; --count) {
     const std::uint64_t id = takeNumber(p);
     const std::uint64_t length = takeNumber(p);

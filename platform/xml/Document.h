@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -48,14 +49,16 @@ class Element {
   std::optional<std::string_view> attributeView(std::string_view name) const;
 
   friend bool operator==(const Element& a, const Element& b) {
-    return a.doc_ == b.doc_ && a.index_ == b.index_;
+    return a.doc_ == b.doc_ && a.path_ == b.path_ && a.index_ == b.index_;
   }
 
  private:
   friend class Document;
-  Element(const KeptDocument* doc, std::size_t index) : doc_(doc), index_(index) {}
+  Element(const KeptDocument* doc, std::uint32_t path, std::uint32_t index)
+      : doc_(doc), path_(path), index_(index) {}
   const KeptDocument* doc_;
-  std::size_t index_;
+  std::uint32_t path_;   // among the paths kept
+  std::uint32_t index_;  // among the elements of its path
 };
 
 // An XML document read once from its file, keeping only what its reader asks for: the root
@@ -82,6 +85,10 @@ class Document {
   // a mistake of the caller (std::logic_error).
   std::vector<Element> select(std::string_view absolutePath) const;
   std::optional<Element> selectSingle(std::string_view absolutePath) const;
+  // Lets go of the elements on a path asked for, giving their memory back: a reader done with
+  // them makes room for what comes next. Reading them afterwards, or selecting the path, is a
+  // mistake of the caller (std::logic_error); their name stays.
+  void release(std::string_view absolutePath);
 
  private:
   explicit Document(std::unique_ptr<KeptDocument> kept);

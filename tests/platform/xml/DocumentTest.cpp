@@ -236,6 +236,10 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
        "<CENTRE a='" + std::string(2000, '=') + "'><!--<A " + std::string(2000, '=') + "--><![CDATA[<A " +
            std::string(2000, '=') + "]]></CENTRE>",
        ""},
+      {"lines inside long values, the other quote in one",
+       "<CENTRE a='" + repeat("x\n", 20) + "' b=\"it's\n" + std::string(40, 'y') + "\">\n<A" +
+           attributes(1001) + "/></CENTRE>",
+       "el elemento <A> tiene más de 1000 atributos (línea 23)"},
       {"two hundred namespaces, nested",
        "<CENTRE" + namespaces(0, 100) + "><A" + namespaces(100, 200) + "/></CENTRE>", ""},
       {"one more namespace", "<CENTRE" + namespaces(0, 100) + ">\n<A" + namespaces(100, 201) + "/></CENTRE>",
@@ -369,6 +373,30 @@ TEST(XmlSelect, AbsolutePathsChildrenAndAttributes) {
   EXPECT_EQ(doc.root()->name(), "CENTRE");
   EXPECT_TRUE(doc.root()->children("CURSOS").empty());
   EXPECT_THROW(doc.select("/CENTRE/CURSOS"), std::logic_error);
+}
+
+// A reader done with a path lets it go; reading it afterwards is the reader's mistake, never
+// freed memory read.
+TEST(XmlSelect, APathLetGoCannotBeReadAndTheOthersStay) {
+  test::TempDir dir;
+  test::writeFile(dir / "centre.xml",
+                  "<CENTRE><CURSOS><CURS codi='1'><GRUP codi='A'/></CURS><CURS codi='2'/></CURSOS>"
+                  "<AULES><AULA codi='X'/></AULES></CENTRE>");
+  Document doc = Document::load(dir / "centre.xml", {"/CENTRE/CURSOS/CURS", "/CENTRE/CURSOS/CURS/GRUP",
+                                                     "/CENTRE/AULES/AULA", "/CENTRE/AULES/AULA"});
+  const Element grup = doc.select("/CENTRE/CURSOS/CURS/GRUP").at(0);
+  doc.release("/CENTRE/CURSOS/CURS/GRUP");
+  EXPECT_EQ(grup.name(), "GRUP");
+  EXPECT_THROW(grup.attribute("codi"), std::logic_error);
+  EXPECT_THROW(grup.line(), std::logic_error);
+  EXPECT_THROW(doc.select("/CENTRE/CURSOS/CURS/GRUP"), std::logic_error);
+  const std::vector<Element> cursos = doc.select("/CENTRE/CURSOS/CURS");
+  ASSERT_EQ(cursos.size(), 2u);
+  EXPECT_EQ(cursos[1].attribute("codi"), "2");
+  EXPECT_THROW(cursos[0].children("GRUP"), std::logic_error);
+  EXPECT_EQ(doc.selectSingle("/CENTRE/AULES/AULA")->attribute("codi"), "X");
+  EXPECT_EQ(doc.root()->name(), "CENTRE");
+  EXPECT_THROW(doc.release("/CENTRE/AULES"), std::logic_error);
 }
 
 TEST(XmlSelect, NamesWithPrefixesAndTheRootsOwnPath) {
