@@ -156,15 +156,15 @@ std::string_view trimControls(std::string_view utf8) {
 }
 
 std::string foldCase(std::string_view ansi) {
-  std::string out;
-  out.reserve(ansi.size());
+  // Written in place: the lists of abbreviations fold every text they look up.
+  std::string out(ansi.size(), '\0');
+  std::size_t at = 0;
   for (char c : ansi) {
     const Fold& f = kFold[static_cast<unsigned char>(c)];
-    if (f.length == 1)
-      out.push_back(f.text[0]);
-    else
-      out.append(f.text, f.length);
+    if (f.length == 2) out.resize(out.size() + 1);  // ß Æ Œ Þ
+    for (unsigned i = 0; i < f.length; ++i) out[at++] = f.text[i];
   }
+  out.resize(at);
   return out;
 }
 

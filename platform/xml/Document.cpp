@@ -5,13 +5,16 @@
 #include <libxml/xmlerror.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -196,6 +199,87 @@ std::string crowdedReason(const markup::CrowdedTag& crowded, const std::string& 
          std::to_string(markup::kMaxAttributes) + " atributos";
 }
 
+// The look at the markup, on a thread of its own a piece ahead of the parse: the parse is handed
+// only bytes the look has passed, so a start tag that would make it slow is refused before it
+// sees more of it than the limits allow. The outcome is the one of looking at the whole file
+// first: a refusal found by the look outranks whatever the parse found.
+class LookAhead {
+ public:
+  explicit LookAhead(const io::File& file) : file_(file), thread_([this] { run(); }) {}
+  ~LookAhead() {
+    stop_ = true;
+    thread_.join();
+  }
+  LookAhead(const LookAhead&) = delete;
+  LookAhead& operator=(const LookAhead&) = delete;
+
+  // How many of the `size` bytes from `offset` the parse may have, waiting for the look to
+  // pass them; 0 at the end. Throws what ended the look early.
+  std::size_t passed(std::uint64_t offset, std::size_t size) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return looked_ > offset || over_; });
+    if (looked_ > offset) return static_cast<std::size_t>(std::min<std::uint64_t>(size, looked_ - offset));
+    if (error_) std::rethrow_exception(error_);
+    if (crowded_) throw Crowded{};
+    return 0;
+  }
+  // Waits for the whole look; its refusal, if any, and the namespace declarations it counted.
+  std::optional<markup::CrowdedTag> outcome(std::size_t& declarations) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return over_; });
+    if (error_) std::rethrow_exception(error_);
+    declarations = declarations_;
+    return crowded_;
+  }
+
+  // What passed() throws when the look refused the document.
+  struct Crowded {};
+
+ private:
+  void run() {
+    std::uint64_t offset = 0;
+    std::optional<markup::CrowdedTag> crowded;
+    std::exception_ptr error;
+    try {
+      // The look asks for the next piece once it has gone through the last one.
+      crowded = markup::crowdedStartTagInStream(
+          [&](char* buffer, std::size_t n) -> std::size_t {
+            {
+              std::lock_guard lock(mutex_);
+              looked_ = offset;
+            }
+            changed_.notify_all();
+            if (stop_) return 0;
+            const std::size_t got = file_.readAt(offset, {buffer, n});
+            offset += got;
+            return got;
+          },
+          declarations_);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (!crowded && !error) looked_ = offset;
+      crowded_ = std::move(crowded);
+      error_ = error;
+      over_ = true;
+    }
+    changed_.notify_all();
+  }
+
+  const io::File& file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t looked_ = 0;
+  bool over_ = false;
+  std::optional<markup::CrowdedTag> crowded_;
+  std::exception_ptr error_;
+  std::size_t declarations_ = 0;  // the look's own until it is over
+  std::atomic<bool> stop_ = false;
+  std::thread thread_;  // last: it starts once the rest is ready
+};
+
 // Set during one load: the parser's context points here through _private, which libxml2 also
 // hands to the contexts it opens for an entity's content.
 struct LoadState {
@@ -211,6 +295,7 @@ struct LoadState {
   std::unordered_map<const xmlEntity*, std::size_t> expansion;
   std::unordered_set<const xmlEntity*> scanned;  // for crowded start tags
   std::size_t namespaceDeclarations = 0;         // in the document and the entities scanned
+  class LookAhead* look = nullptr;               // counts the document's until it is over
 
   // libxml2 2.9 copies every declared default into each start tag of its element, used or not.
   int defaults = 0;
@@ -248,6 +333,16 @@ struct LoadState {
     xmlStopParser(ctxt);
   }
 };
+
+// The namespace declarations in an entity add up with the document's: all of them.
+void waitForTheWholeLook(LoadState& state) {
+  if (!state.look) return;
+  std::size_t declarations = 0;
+  // A refusal the look found outranks the parse's; the parse only needs stopping here.
+  if (state.look->outcome(declarations)) return state.refuse("", XML_ERR_USER_STOP);
+  state.namespaceDeclarations += declarations;
+  state.look = nullptr;
+}
 
 constexpr std::size_t kEndless = SIZE_MAX;
 
@@ -290,6 +385,8 @@ xmlEntityPtr guardedEntity(void* data, const xmlChar* name) {
     }
     // An entity's text is markup the look before parsing did not see.
     if (ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && state->scanned.insert(ent).second) {
+      waitForTheWholeLook(*state);
+      if (state->refused) return nullptr;
       std::string_view text(reinterpret_cast<const char*>(ent->content ? ent->content : BAD_CAST ""),
                             ent->content ? static_cast<std::size_t>(ent->length) : 0);
       if (std::optional<markup::CrowdedTag> crowded =
@@ -524,7 +621,11 @@ struct FileReader {
   std::string buffer;
   std::size_t buffered = 0, served = 0;
 
+  LookAhead* look = nullptr;  // what the parse may read so far
+
   std::size_t read(char* out, std::size_t size) {
+    if (look) size = look->passed(offset, size);
+    if (size == 0) return 0;
     const std::size_t got = file.readAt(offset, {out, size});
     offset += got;
     return got;
@@ -572,12 +673,9 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
         file, "la codificación declarada '" + encoding + "' no está admitida: guarde el documento en UTF-8",
         1, 0, XML_ERR_UNSUPPORTED_ENCODING);
   }
-  // A first look at the markup, a piece at a time; then the parse reads the file again.
-  std::size_t namespaceDeclarations = 0;
-  if (std::optional<markup::CrowdedTag> crowded = markup::crowdedStartTagInStream(
-          [&](char* buffer, std::size_t n) { return reader.read(buffer, n); }, namespaceDeclarations))
-    throw ParseError(file, crowdedReason(*crowded, ""), crowded->line, 0, XML_ERR_USER_STOP);
-  reader.offset = 0;
+  // A look at the markup, a piece at a time ahead of the parse, which reads the file again.
+  LookAhead look(reader.file);
+  reader.look = &look;
 
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);
   if (!ctxt) noMemory("leer el archivo " + file.string());
@@ -590,7 +688,7 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   for (std::size_t s = 0; s < steps.size(); ++s)
     if (steps[s].path >= 0) kept->paths[static_cast<std::size_t>(steps[s].path)].step = static_cast<int>(s);
   LoadState state;
-  state.namespaceDeclarations = namespaceDeclarations;
+  state.look = &look;
   state.ctxt = ctxt.get();
   state.budget = std::max<std::size_t>(
       8u << 20, 8 * static_cast<std::size_t>(std::min<std::uint64_t>(size, SIZE_MAX / 8)));
@@ -627,6 +725,9 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   // What the parse made is the DTD and its entities: nothing the caller reads.
   const bool parsed = doc != nullptr;
   if (doc) xmlFreeDoc(doc);
+  std::size_t declarations = 0;
+  if (std::optional<markup::CrowdedTag> crowded = look.outcome(declarations))
+    throw ParseError(file, crowdedReason(*crowded, ""), crowded->line, 0, XML_ERR_USER_STOP);
   if (reader.error) std::rethrow_exception(reader.error);
   if (parsed && ctxt->wellFormed && !state.refused && !state.seenFatal) {
     for (KeptDocument::Path& path : kept->paths) {
