@@ -269,6 +269,10 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
       {"cut by the first megabyte",
        "<CENTRE>" + repeat("<B/>\n", 209700) + "<A" + attributes(1001) + "/></CENTRE>",
        "el elemento <A> tiene más de 1000 atributos (línea 209701)"},
+      // The parse stops at its fault long before the look reaches the tag: the tag still counts first.
+      {"after an early fault, megabytes in",
+       "<CENTRE><A></B>" + repeat("<B/>\n", 300000) + "<A" + attributes(1001) + "/></CENTRE>",
+       "el elemento <A> tiene más de 1000 atributos (línea 300001)"},
       {"in a comment of megabytes",
        "<CENTRE><!--<A" + attributes(1001) + std::string(3 << 20, 'x') + "--></CENTRE>", ""},
       {"in UTF-16, megabytes in",
