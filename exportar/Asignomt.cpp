@@ -24,9 +24,9 @@ void buildAsignomt(ProgramState& state, Shell&) {
     const std::vector<xml::Element> materies = selectElements(state, "/CENTRE/MATERIES/MATERIA");
     used.reserve(materies.size());
 
+    std::vector<std::string> a;
     for (const xml::Element& materia : materies) {
-      std::vector<std::string> a =
-          readAttributes(materia, {"codi", "curs", "descripcio", "curta"}, state.report);
+      readAttributes(materia, {"codi", "curs", "descripcio", "curta"}, state.report, a);
       const std::string &codi = a[0], &curs = a[1], &descripcio = a[2], &curta = a[3];
       std::string longCode =
           curta.size() > 10 ? std::string(ansi::firstChars(curta, 9)) + std::string(ansi::lastChars(curta, 1))
@@ -48,8 +48,9 @@ void buildAsignomt(ProgramState& state, Shell&) {
   }  // the subjects and their abbreviations go before the activities come
 
   // Activities keep their own code and stay out of the list.
+  std::vector<std::string> a;
   for (const xml::Element& activitat : selectElements(state, "/CENTRE/ACTIVITATS/ACTIVITAT")) {
-    std::vector<std::string> a = readAttributes(activitat, {"codi", "descripcio", "curta"}, state.report);
+    readAttributes(activitat, {"codi", "descripcio", "curta"}, state.report, a);
     const std::string &codi = a[0], &descripcio = a[1], &curta = a[2];
     table.append();
     COD.setText(codi);

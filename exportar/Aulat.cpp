@@ -19,8 +19,9 @@ void buildAulat(ProgramState& state, Shell&) {
   const std::vector<xml::Element> aules = selectElements(state, "/CENTRE/AULES/AULA");
   used.reserve(aules.size());
 
+  std::vector<std::string> a;
   for (const xml::Element& aula : aules) {
-    std::vector<std::string> a = readAttributes(aula, {"codi", "descripcio"}, state.report);
+    readAttributes(aula, {"codi", "descripcio"}, state.report, a);
     const std::string &codi = a[0], &descripcio = a[1];
     // The abbreviation comes from the description; rooms have no short name.
     std::string_view first = ansi::firstChars(descripcio, 10);

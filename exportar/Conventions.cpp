@@ -31,22 +31,38 @@ std::vector<xml::Element> selectElements(const ProgramState& state, std::string_
   return state.document->select(path);
 }
 
-std::string readAttribute(const xml::Element& element, std::string_view name, RunReport& report) {
+namespace {
+
+void readAttributeInto(const xml::Element& element, std::string_view name, RunReport& report,
+                       std::string& text) {
   std::optional<std::string_view> value = element.attributeView(name);
-  if (!value) return {};
+  if (!value) return text.clear();
   const std::string_view utf8 = ansi::trimControls(*value);
   std::size_t replaced = 0;
-  std::string text = ansi::fromUtf8(utf8, replaced);
+  ansi::fromUtf8(utf8, text, replaced);
   if (replaced) report.noteReplaced(element.name() + "/" + std::string(name), utf8, text, replaced);
+}
+
+}  // namespace
+
+std::string readAttribute(const xml::Element& element, std::string_view name, RunReport& report) {
+  std::string text;
+  readAttributeInto(element, name, report, text);
   return text;
 }
 
 std::vector<std::string> readAttributes(const xml::Element& element,
                                         std::initializer_list<std::string_view> names, RunReport& report) {
   std::vector<std::string> values;
-  values.reserve(names.size());
-  for (std::string_view name : names) values.push_back(readAttribute(element, name, report));
+  readAttributes(element, names, report, values);
   return values;
+}
+
+void readAttributes(const xml::Element& element, std::initializer_list<std::string_view> names,
+                    RunReport& report, std::vector<std::string>& values) {
+  values.resize(names.size());
+  std::size_t i = 0;
+  for (std::string_view name : names) readAttributeInto(element, name, report, values[i++]);
 }
 
 std::uint32_t UsedAbbreviations::hashOf(std::string_view folded) {

@@ -55,6 +55,9 @@ std::vector<xml::Element> selectElements(const ProgramState& state, std::string_
 std::string readAttribute(const xml::Element& element, std::string_view name, RunReport& report);
 std::vector<std::string> readAttributes(const xml::Element& element,
                                         std::initializer_list<std::string_view> names, RunReport& report);
+// The same into `values`, one per name, keeping their room from one element to the next.
+void readAttributes(const xml::Element& element, std::initializer_list<std::string_view> names,
+                    RunReport& report, std::vector<std::string>& values);
 
 // A builder's list of used abbreviations: kept in the order of addition, membership ignoring
 // letter case as the Windows comparison does. Entries are only ever added.

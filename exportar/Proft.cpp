@@ -20,8 +20,9 @@ void buildProft(ProgramState& state, Shell&) {
   const std::vector<xml::Element> places = selectElements(state, "/CENTRE/PLACES/PLACA");
   used.reserve(places.size());
 
+  std::vector<std::string> a;
   for (const xml::Element& placa : places) {
-    std::vector<std::string> a = readAttributes(placa, {"codi", "descripcio", "curta"}, state.report);
+    readAttributes(placa, {"codi", "descripcio", "curta"}, state.report, a);
     const std::string &codi = a[0], &descripcio = a[1], &curta = a[2];
     std::string name = descripcio.size() > 80 ? std::string(ansi::firstChars(descripcio, 75)) +
                                                     std::string(ansi::lastChars(descripcio, 5))

@@ -104,8 +104,8 @@ constexpr std::array<char, 256> kByteFold = makeByteFoldTable();
 namespace {
 
 template <bool Count>
-std::string convertFromUtf8(std::string_view utf8, std::size_t* replaced) {
-  std::string out;
+void convertFromUtf8(std::string_view utf8, std::string& out, std::size_t* replaced) {
+  out.clear();
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
     // ASCII maps to itself, and most text is ASCII: copied a run at a time.
@@ -129,15 +129,24 @@ std::string convertFromUtf8(std::string_view utf8, std::size_t* replaced) {
         if (kAnsiToUnicode[byte] != cp) ++*replaced;
     }
   }
-  return out;
 }
 
 }  // namespace
 
-std::string fromUtf8(std::string_view utf8) { return convertFromUtf8<false>(utf8, nullptr); }
+std::string fromUtf8(std::string_view utf8) {
+  std::string out;
+  convertFromUtf8<false>(utf8, out, nullptr);
+  return out;
+}
 
 std::string fromUtf8(std::string_view utf8, std::size_t& replaced) {
-  return convertFromUtf8<true>(utf8, &replaced);
+  std::string out;
+  convertFromUtf8<true>(utf8, out, &replaced);
+  return out;
+}
+
+void fromUtf8(std::string_view utf8, std::string& out, std::size_t& replaced) {
+  convertFromUtf8<true>(utf8, out, &replaced);
 }
 
 std::string toUtf8(std::string_view ansi) {
@@ -156,15 +165,22 @@ std::string_view trimControls(std::string_view utf8) {
 }
 
 std::string foldCase(std::string_view ansi) {
-  // Written in place: the lists of abbreviations fold every text they look up.
+  // Byte for byte until a byte folds to another length: the lists of abbreviations fold every
+  // text they look up.
   std::string out(ansi.size(), '\0');
-  std::size_t at = 0;
-  for (char c : ansi) {
-    const Fold& f = kFold[static_cast<unsigned char>(c)];
-    if (f.length == 2) out.resize(out.size() + 1);  // ß Æ Œ Þ
-    for (unsigned i = 0; i < f.length; ++i) out[at++] = f.text[i];
+  char* next = out.data();
+  std::size_t i = 0;
+  for (; i < ansi.size(); ++i) {
+    const Fold& f = kFold[static_cast<unsigned char>(ansi[i])];
+    if (f.length != 1) break;
+    *next++ = f.text[0];
   }
-  out.resize(at);
+  if (i == ansi.size()) return out;
+  out.resize(static_cast<std::size_t>(next - out.data()));
+  for (; i < ansi.size(); ++i) {
+    const Fold& f = kFold[static_cast<unsigned char>(ansi[i])];
+    out.append(f.text, f.length);
+  }
   return out;
 }
 

@@ -15,6 +15,8 @@ std::string fromUtf8(std::string_view utf8);
 // The same, adding to `replaced` each character that had no exact Windows-1252 form (best
 // fit, '?' or a character beyond U+FFFF, counted once).
 std::string fromUtf8(std::string_view utf8, std::size_t& replaced);
+// The same into `out`, whose room is reused.
+void fromUtf8(std::string_view utf8, std::string& out, std::size_t& replaced);
 
 // Windows-1252 -> UTF-8; every byte has a character (0x81 -> U+0081 ...).
 std::string toUtf8(std::string_view ansi);

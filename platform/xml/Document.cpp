@@ -565,11 +565,7 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
     }
     char* out;
     std::uint32_t place;
-    if (!into.arena.reserve(size, out, place))
-      return state->refuse("los elementos <" + into.name + "> del documento ocupan más de " +
-                               std::to_string(Arena::kMaxBlocks * Arena::kBlock >> 30) +
-                               " GB, más de lo que Pontix puede tener en memoria",
-                           XML_ERR_NO_MEMORY);
+    if (!into.arena.reserve(size, out, place)) throw std::bad_alloc();  // 4 GB of one path's elements
     out = putNumber(out, kept.elements++);
     out = putNumber(out, static_cast<std::uint64_t>(line));
     out = putNumber(out, static_cast<std::uint64_t>(count));
