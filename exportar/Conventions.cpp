@@ -14,8 +14,9 @@ void replaceWorkingTable(ProgramState& state, dbase::Table& table, const std::ve
                          const std::vector<dbase::IndexDef>& indexes) {
   table.requireWritable();
   keepPreviousTable(table, state.workingDirectory, state.report);
-  io::removeUnlessInUse(table.filePath());
-  io::removeUnlessInUse(table.indexPath());
+  const std::filesystem::path dbf = table.filePath();
+  io::removeUnlessInUse(dbf);
+  io::removeUnlessInUse(table.indexPathOf(dbf));
   table.observe(&state.report);
   table.create(fields, indexes);
 }

@@ -94,7 +94,7 @@ void keepPreviousTable(const dbase::Table& table, const fs::path& workingDirecto
   std::string name;
   try {
     name = table.tableName();
-    const fs::path dbf = table.filePath(), mdx = table.indexPath();
+    const fs::path dbf = table.filePath(), mdx = table.indexPathOf(dbf);
     std::error_code ec;
     if (!fs::is_regular_file(dbf, ec)) return;
     const fs::path folder = previousTablesFolder(workingDirectory);

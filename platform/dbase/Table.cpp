@@ -99,8 +99,9 @@ Table::~Table() {
 
 std::filesystem::path Table::filePath() const { return resolveIgnoringCase(directory_, name_); }
 
-std::filesystem::path Table::indexPath() const {
-  std::filesystem::path dbf = filePath();
+std::filesystem::path Table::indexPath() const { return indexPathOf(filePath()); }
+
+std::filesystem::path Table::indexPathOf(const std::filesystem::path& dbf) const {
   std::string ext = dbf.extension().string();
   bool lower =
       !ext.empty() && std::none_of(ext.begin(), ext.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
@@ -161,10 +162,12 @@ class AppendLock {
 }  // namespace
 
 void Table::requireWritable() const {
-  for (const std::filesystem::path& path : {filePath(), indexPath()})
+  // Each name is looked up once: a missing one costs a look through the folder.
+  const std::filesystem::path dbf = filePath();
+  for (const std::filesystem::path& path : {dbf, indexPathOf(dbf)})
     if (io::isReadOnly(path))
-      throw Error(ErrorKind::IOError, "La tabla " + filePath().string() + " es de solo lectura" +
-                                          (path == filePath() ? "" : " (su índice " + path.string() + ")"));
+      throw Error(ErrorKind::IOError, "La tabla " + dbf.string() + " es de solo lectura" +
+                                          (path == dbf ? "" : " (su índice " + path.string() + ")"));
 }
 
 void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes) {

@@ -94,6 +94,8 @@ class Table {
   // The table's file, matched ignoring letter case when it exists.
   std::filesystem::path filePath() const;
   std::filesystem::path indexPath() const;
+  // The index of the table whose file is `dbf`, as filePath() gave it.
+  std::filesystem::path indexPathOf(const std::filesystem::path& dbf) const;
 
   // Throws "La tabla X es de solo lectura" when the table or its index file is marked
   // read-only; such a table is neither replaced nor deleted.
