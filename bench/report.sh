@@ -74,7 +74,7 @@ if ! grep -qs '^PONTIX_BENCH:BOOL=ON' "$BUILD/CMakeCache.txt" ||
   cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DPONTIX_BENCH=ON >&2
 fi
 log "building"
-cmake --build "$BUILD" --target exportar_bench importar_bench pontix -j2 >&2
+cmake --build "$BUILD" --target exportar_bench importar_bench pontix pontix-cli -j2 >&2
 
 mkdir -p "$WORK"
 # The benchmarks, xvfb-run and the window keep their files in $WORK.
@@ -84,9 +84,12 @@ mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
 
 # ---- measuring -----------------------------------------------------------------------------
 # run_timed CMD...: runs CMD once; sets WALL (seconds, from the shell's clock) and PEAK (KiB,
-# the process's maximum resident set as /usr/bin/time reports it).
+# the process's maximum resident set as /usr/bin/time reports it). The tables a run before left
+# are flushed first: deleting a file still being written back waits for the disk, and that wait
+# belongs to the run that wrote it.
 run_timed() {
   local start end
+  sync
   start=$EPOCHREALTIME
   if ! /usr/bin/time -f '%e %M' -o "$WORK/time.txt" "$@" >/dev/null 2>"$WORK/stderr.txt"; then
     cat "$WORK/stderr.txt" >&2
@@ -167,7 +170,12 @@ for kind in distinct shared; do
     [[ -f $doc ]] || { echo "report: the benchmark left no $doc" >&2; exit 1; }
     log "Exportar $kind $n"
     measure_bench "$BUILD/bench/exportar_bench" "$filter"
-    pontix_s=$TIME pontix_kb=$MEM
+    pontix_s=$TIME
+    # The peak of one operation in its own process, as pontix-cli or the host runs it: the
+    # benchmark's process runs it as many times as fill a second.
+    mkdir -p "$WORK/peak-ktemp"
+    measure_cmd "$BUILD/app/pontix-cli" exportar "$doc" --trabajo "$WORK/peak-ktemp" --incompletos
+    pontix_kb=$MEM
     measure_cmd xmllint --noout "$doc"
     size=$(stat -c %s "$doc")
     scaling=$([[ -n $previous ]] && calc "%.1f" "$pontix_s / $previous" || echo "")
@@ -217,7 +225,9 @@ done
 
 # ---- GUI start -----------------------------------------------------------------------------
 log "GUI start"
-mapfile -t starts < <(QT_QPA_PLATFORM=xcb xvfb-run -a bash "$0" --gui-probe "$RUNS")
+# -noreset: an X server resets when its last client goes, and a window started meanwhile
+# finds no display.
+mapfile -t starts < <(QT_QPA_PLATFORM=xcb xvfb-run -a -s "-noreset -screen 0 1280x1024x24" bash "$0" --gui-probe "$RUNS")
 ((${#starts[@]} == RUNS)) || { echo "report: the GUI probe gave ${#starts[@]} times" >&2; exit 1; }
 gui_ms=$(calc "%.0f" "$(median "${starts[@]}") * 1000")
 emit ""

@@ -614,7 +614,8 @@ struct FileReader {
   std::uint64_t offset = 0;
   std::exception_ptr error;
   // libxml2 asks for a few kilobytes at a time: served from a megabyte read at once.
-  std::string buffer;
+  static constexpr std::size_t kBuffer = 1 << 20;
+  std::unique_ptr<char[]> buffer;  // not zeroed: only what is read into it is served
   std::size_t buffered = 0, served = 0;
 
   LookAhead* look = nullptr;  // what the parse may read so far
@@ -628,12 +629,12 @@ struct FileReader {
   }
   std::size_t readBuffered(char* out, std::size_t size) {
     if (served == buffered) {
-      buffer.resize(1 << 20);
-      buffered = read(buffer.data(), buffer.size());
+      if (!buffer) buffer.reset(new char[kBuffer]);
+      buffered = read(buffer.get(), kBuffer);
       served = 0;
     }
     const std::size_t n = std::min(size, buffered - served);
-    std::memcpy(out, buffer.data() + served, n);
+    std::memcpy(out, buffer.get() + served, n);
     served += n;
     return n;
   }

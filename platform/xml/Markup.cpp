@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -277,19 +278,25 @@ std::optional<CrowdedTag> crowdedStartTag(std::string_view text, std::size_t& de
 
 std::optional<CrowdedTag> crowdedStartTagInStream(const Read& read, std::size_t& declarations) {
   constexpr std::size_t kChunk = 1 << 20;
-  std::string chunk;
+  // Not zeroed first: only what is read into it is looked at.
+  std::unique_ptr<char[]> room;
+  std::size_t roomSize = 0;
   std::string pending;  // markup not yet looked at: a construct cut short, then what follows
   std::string oddByte;  // of UTF-16, for the next piece
   std::size_t want = kChunk;
   int line = 1;
   Units units = Units::Bytes;
   for (bool start = true, end = false; !end; start = false) {
-    chunk.resize(want);
-    chunk.resize(read(chunk.data(), chunk.size()));
+    if (roomSize < want) {
+      room.reset();
+      room.reset(new char[want]);
+      roomSize = want;
+    }
+    const std::string_view chunk(room.get(), read(room.get(), want));
     end = chunk.empty();
     if (start) units = unitsOf(chunk);
     if (units == Units::Utf16LE || units == Units::Utf16BE) {
-      std::string bytes = oddByte + chunk;
+      std::string bytes = oddByte + std::string(chunk);
       oddByte = bytes.size() % 2 ? bytes.substr(bytes.size() - 1) : std::string();
       bytes.resize(bytes.size() - oddByte.size());
       // asciiOfUtf16 takes a first unit outside ASCII for the byte-order mark, which only the
