@@ -13,7 +13,9 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -87,7 +89,7 @@ class Arena {
   static constexpr std::size_t kMaxBlocks = std::size_t{1} << (32 - kOffsetBits);
 
   // Room for `size` bytes in one block; a record larger than a block gets one of its own.
-  // False when the places have run out.
+  // False when the places have run out: 4096 blocks, at least 2 GB.
   bool reserve(std::size_t size, char*& out, std::uint32_t& place) {
     if (blocks_.empty() || capacity_ - used_ < size) {
       if (blocks_.size() == kMaxBlocks) return false;
@@ -199,7 +201,7 @@ std::string crowdedReason(const markup::CrowdedTag& crowded, const std::string& 
          std::to_string(markup::kMaxAttributes) + " atributos";
 }
 
-// The look at the markup, on a thread of its own a piece ahead of the parse: the parse is handed
+// The look at the markup, on a thread of its own ahead of the parse: the parse is handed
 // only bytes the look has passed, so a start tag that would make it slow is refused before it
 // sees more of it than the limits allow. The outcome is the one of looking at the whole file
 // first: a refusal found by the look outranks whatever the parse found.
@@ -241,7 +243,10 @@ class LookAhead {
     std::optional<markup::CrowdedTag> crowded;
     std::exception_ptr error;
     try {
-      // The look asks for the next piece once it has gone through the last one.
+      // The look asks for the next piece once it has gone through the last one. The parse may
+      // then have all of it, a construct cut short at its end included: the look refuses a
+      // start tag as soon as its counts pass the limits, cut short or not, so the parser never
+      // sees more of a crowded tag than the limits allow.
       crowded = markup::crowdedStartTagInStream(
           [&](char* buffer, std::size_t n) -> std::size_t {
             {
@@ -334,12 +339,17 @@ struct LoadState {
   }
 };
 
-// The namespace declarations in an entity add up with the document's: all of them.
-void waitForTheWholeLook(LoadState& state) {
+// The namespace declarations in an entity add up with the document's: all of them. Called from
+// inside libxml2, which nothing may be thrown through: a refusal or a failure of the look only
+// stops the parse, and load() reports it once the parse is over.
+void waitForTheWholeLook(LoadState& state) noexcept {
   if (!state.look) return;
   std::size_t declarations = 0;
-  // A refusal the look found outranks the parse's; the parse only needs stopping here.
-  if (state.look->outcome(declarations)) return state.refuse("", XML_ERR_USER_STOP);
+  try {
+    if (state.look->outcome(declarations)) return state.refuse("", XML_ERR_USER_STOP);
+  } catch (...) {
+    return state.refuse("", XML_ERR_USER_STOP);
+  }
   state.namespaceDeclarations += declarations;
   state.look = nullptr;
 }
@@ -383,7 +393,7 @@ xmlEntityPtr guardedEntity(void* data, const xmlChar* name) {
                     XML_ERR_ENTITY_IS_EXTERNAL);
       return nullptr;
     }
-    // An entity's text is markup the look before parsing did not see.
+    // An entity's text is markup the look at the document did not see.
     if (ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && state->scanned.insert(ent).second) {
       waitForTheWholeLook(*state);
       if (state->refused) return nullptr;
@@ -565,7 +575,7 @@ void keepElement(void* data, const xmlChar* localName, const xmlChar* prefix, co
     }
     char* out;
     std::uint32_t place;
-    if (!into.arena.reserve(size, out, place)) throw std::bad_alloc();  // 4 GB of one path's elements
+    if (!into.arena.reserve(size, out, place)) throw std::bad_alloc();  // 4096 blocks for one path
     out = putNumber(out, kept.elements++);
     out = putNumber(out, static_cast<std::uint64_t>(line));
     out = putNumber(out, static_cast<std::uint64_t>(count));
@@ -671,7 +681,14 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
         1, 0, XML_ERR_UNSUPPORTED_ENCODING);
   }
   // A look at the markup, a piece at a time ahead of the parse, which reads the file again.
-  LookAhead look(reader.file);
+  std::optional<LookAhead> started;
+  try {
+    started.emplace(reader.file);
+  } catch (const std::system_error&) {
+    throw Error(ErrorKind::IOError, "No hay recursos suficientes para leer el archivo " + file.string() +
+                                        ": el sistema no deja empezar otro hilo");
+  }
+  LookAhead& look = *started;
   reader.look = &look;
 
   std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> ctxt(xmlNewParserCtxt(), xmlFreeParserCtxt);

@@ -34,7 +34,8 @@ class ParseError : public Error {
 
 struct KeptDocument;
 
-// An element kept by a Document; a handle that is valid while its document lives.
+// An element kept by a Document; a handle that is valid while its document lives and keeps its
+// path (see Document::release).
 // Texts are UTF-8.
 class Element {
  public:
@@ -45,7 +46,7 @@ class Element {
   std::vector<Element> children(std::string_view name) const;
   // The attribute with exactly this name; nothing when the element lacks it.
   std::optional<std::string> attribute(std::string_view name) const;
-  // The same, as a view into the document.
+  // The same, as a view into the document, valid until its path is let go.
   std::optional<std::string_view> attributeView(std::string_view name) const;
 
   friend bool operator==(const Element& a, const Element& b) {

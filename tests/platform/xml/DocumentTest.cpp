@@ -269,6 +269,11 @@ TEST(XmlLoad, DocumentsThatWouldSlowTheParserAreRefused) {
       {"cut by the first megabyte",
        "<CENTRE>" + repeat("<B/>\n", 209700) + "<A" + attributes(1001) + "/></CENTRE>",
        "el elemento <A> tiene más de 1000 atributos (línea 209701)"},
+      // An entity's use waits for the whole look, which finds the tag megabytes on.
+      {"after an entity's use, megabytes in",
+       withEntities({{"e", "x"}},
+                    "<CENTRE>&e;" + repeat("<B/>\n", 300000) + "<A" + attributes(1001) + "/></CENTRE>"),
+       "el elemento <A> tiene más de 1000 atributos (línea 300005)"},
       // The parse stops at its fault long before the look reaches the tag: the tag still counts first.
       {"after an early fault, megabytes in",
        "<CENTRE><A></B>" + repeat("<B/>\n", 300000) + "<A" + attributes(1001) + "/></CENTRE>",
