@@ -1,9 +1,9 @@
 /* pontix.exe: what Horalia starts when it runs under Wine. Wine starts a native program for a
-   Windows one but gives the caller no process handle to wait on, and the host's window
-   handle means nothing to X11; this launcher bridges both. It takes the same arguments as the converter, turns the host's
-   window handle into that window's X11 id, starts the native converter "pontix" from its own
-   folder, does not end before the converter has, and exits with the result flag the converter
-   left in Horalia.ini. */
+   Windows one but gives the caller no process handle to wait on, and the host's window handle
+   means nothing to X11; this launcher bridges both. It takes the same arguments as the
+   converter, turns the host's window handle into that window's X11 id, starts the native
+   converter "pontix" from its own folder, does not end before the converter has, and exits
+   with the result flag the converter left in Horalia.ini. */
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -216,13 +216,13 @@ class LookAhead {
   LookAhead& operator=(const LookAhead&) = delete;
 
   // How many of the `size` bytes from `offset` the parse may have, waiting for the look to
-  // pass them; 0 at the end. Throws what ended the look early.
+  // pass them; 0 at the end, and where the look refused the document (load() reports it).
+  // Throws what made the look fail.
   std::size_t passed(std::uint64_t offset, std::size_t size) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return looked_ > offset || over_; });
     if (looked_ > offset) return static_cast<std::size_t>(std::min<std::uint64_t>(size, looked_ - offset));
     if (error_) std::rethrow_exception(error_);
-    if (crowded_) throw Crowded{};
     return 0;
   }
   // Waits for the whole look; its refusal, if any, and the namespace declarations it counted.
@@ -233,9 +233,6 @@ class LookAhead {
     declarations = declarations_;
     return crowded_;
   }
-
-  // What passed() throws when the look refused the document.
-  struct Crowded {};
 
  private:
   void run() {
