@@ -6,6 +6,7 @@
 #include "exportar/Cursost.h"
 #include "exportar/PreviousTables.h"
 #include "exportar/ProgramState.h"
+#include "operacion/WorkingSet.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
@@ -118,11 +119,12 @@ void CliShell::showMessage(const std::string& text) {
 CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
   dbase::Table table(state.wwTableCursos.filePath().parent_path(), "CURSOST", "wwTableCursosT");
   table.open(dbase::OpenMode::Exclusive);
+  // A level or course number cut to its field, or with characters the code page lacks, is told.
+  table.observe(&state.report);
   if (options_.previousLevels) {
     const PreviousLevels previous = previousCourseLevels(state.workingDirectory);
     if (previous.empty())
-      err_ << "No hay niveles anteriores que recuperar en "
-           << previousTablesFolder(state.workingDirectory).string() << '\n';
+      err_ << "No hay niveles anteriores que recuperar en " << state.workingDirectory.string() << '\n';
     const std::size_t filled = fillFromPreviousLevels(table, previous);
     if (!previous.empty())
       err_ << "Niveles anteriores recuperados: " << filled << (filled == 1 ? " curso" : " cursos") << '\n';
@@ -138,8 +140,14 @@ CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
     const std::string code = CODI.asText();
     if (auto it = byCode.find(code); it != byCode.end()) {
       table.edit();
-      NIVEL.setText(ansi::fromUtf8(it->second->level));
-      CURSO.setText(ansi::fromUtf8(it->second->course));
+      for (auto [field, given] : {std::pair{&NIVEL, &it->second->level}, std::pair{&CURSO, &it->second->course}}) {
+        std::string text;
+        std::size_t replaced = 0;
+        ansi::fromUtf8(*given, text, replaced);
+        if (replaced)
+          state.report.noteReplaced("CURSOST." + field->name(), *given, text, replaced);
+        field->setText(text);
+      }
       table.post();
     }
     if (missingAssignment(NIVEL.asText()) || missingAssignment(CURSO.asText())) incomplete.push_back(code);

@@ -183,10 +183,34 @@ void TMForm::showEvent(QShowEvent* event) {
 }
 
 void TMForm::FormShow() {
-  if (arguments_.size() != 2) return;
+  if (arguments_.size() != 2) return recoverAtStart();
   const std::string operation = arguments_[0].toStdString();
   if (namesOperation(operation, "importar")) BImportarClick();
   if (namesOperation(operation, "exportar")) BExportarClick();
+}
+
+// What an operation that did not end left in the working folder is put right as soon as the
+// window opens, and said; an operation started by the host does it itself. A folder another
+// operation holds, or one that takes no change, is left to the operation that comes.
+void TMForm::recoverAtStart() {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(state_.workingDirectory, ec)) return;
+  std::optional<FolderLock> lock;
+  try {
+    lock.emplace(state_.workingDirectory, FolderLock::Purpose::Change);
+  } catch (const std::exception&) {
+    return;
+  }
+  try {
+    if (std::optional<std::string> done = recoverWorkingFolder(state_.workingDirectory)) showMessage(*done);
+  } catch (const HostGone&) {
+  } catch (const std::exception& e) {
+    showError(QString::fromStdString(e.what()));
+  }
+}
+
+void TMForm::checkOutputs() {
+  if (state_.hostDriven && !hostGone_) checkResultFolder(resultFile);
 }
 
 // Minimising is not offered, but a window manager may offer it all the same; the window would

@@ -58,6 +58,7 @@ class TMForm : public QWidget, public Shell {
   void disableOperationButtons() override;
   void operationCompleted() override {}
   void closeMainWindow() override { close(); }
+  void checkOutputs() override;
 
  signals:
   // The window has closed; the program ends.
@@ -71,6 +72,7 @@ class TMForm : public QWidget, public Shell {
  private:
   void FormCreate();
   void FormShow();
+  void recoverAtStart();
   void FormClose();
   void BExportarClick();
   void BImportarClick();

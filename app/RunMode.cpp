@@ -106,7 +106,7 @@ bool namesOperation(std::string_view argument, std::string_view operation) {
   return true;
 }
 
-void writeResultFlag(const std::filesystem::path& iniFile, std::int32_t flag) {
+void checkResultFolder(const std::filesystem::path& iniFile) {
   // The file is replaced whole, so the folder must take a new file even when the old one
   // could be written.
   const fs::path folder = iniFile.has_parent_path() ? iniFile.parent_path() : fs::path(".");
@@ -116,6 +116,10 @@ void writeResultFlag(const std::filesystem::path& iniFile, std::int32_t flag) {
                     *refusal +
                     ". Ponga pontix junto a Horalia (un enlace simbólico o una copia en su "
                     "carpeta).");
+}
+
+void writeResultFlag(const std::filesystem::path& iniFile, std::int32_t flag) {
+  checkResultFolder(iniFile);
   writeProfileString(iniFile, "Transformadores", "Transformado", std::to_string(flag));
 }
 

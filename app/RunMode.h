@@ -25,6 +25,8 @@ bool namesOperation(std::string_view argument, std::string_view operation);
 // pontix::Error saying so in Spanish and how to place the program beside the host; any
 // other failure throws "Unable to write to <path>".
 void writeResultFlag(const std::filesystem::path& iniFile, std::int32_t flag);
+// The first check of writeResultFlag, made before an operation changes anything.
+void checkResultFolder(const std::filesystem::path& iniFile);
 
 // What launchFolder needs to know of the process; processLaunchEnvironment() reads it.
 struct LaunchEnvironment {

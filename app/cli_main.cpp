@@ -13,7 +13,7 @@
 
 #include "app/CliShell.h"
 #include "exportar/Exportar.h"
-#include "exportar/PreviousTables.h"
+#include "operacion/WorkingSet.h"
 #include "importar/Importar.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
@@ -38,8 +38,8 @@ const char* const kUsageText =
     "  importar                 crea SolucioHorari.xml desde la solución del horario\n"
     "  volcar TABLA.DBF         muestra la tabla como CSV en UTF-8 (una línea de nombres de campo\n"
     "                           y una línea por registro)\n"
-    "  restaurar TABLA          vuelve a poner la versión anterior de una tabla de trabajo,\n"
-    "                           la que Exportar guardó en ANTERIOR\n"
+    "  restaurar [TABLA]        vuelve a poner la versión anterior de las tablas de trabajo (o de\n"
+    "                           una), la que Exportar guardó en ANTERIOR\n"
     "\n"
     "Cada orden admite --help; --version muestra la versión.\n";
 
@@ -60,8 +60,10 @@ const char* const kExportarHelp =
     "  --informe INFORME.json escribe en JSON el informe de lo que la conversión ha hecho\n"
     "                         con los datos (el resumen sale siempre por la salida de errores)\n"
     "\n"
-    "Antes de sustituir cada tabla de trabajo, guarda la que había en la carpeta ANTERIOR\n"
-    "de la carpeta de trabajo (véase la orden restaurar).\n"
+    "Cambia todas las tablas de trabajo o ninguna: si no termina (un error, el disco lleno,\n"
+    "una tabla abierta en otro programa, cursos sin nivel), las tablas quedan como estaban.\n"
+    "Al terminar, las tablas que había quedan juntas en la carpeta ANTERIOR de la carpeta de\n"
+    "trabajo (véase la orden restaurar). Solo una operación de Pontix a la vez en cada carpeta.\n"
     "Sale con 3, y escribe los códigos de esos cursos, cuando algún curso queda sin nivel\n"
     "o sin curso y no se ha dado --incompletos.\n";
 
@@ -77,12 +79,13 @@ const char* const kImportarHelp =
     "                  se encuentran (el resumen sale siempre por la salida de errores)\n";
 
 const char* const kRestaurarHelp =
-    "Uso: pontix-cli restaurar TABLA [--trabajo DIR]\n"
+    "Uso: pontix-cli restaurar [TABLA] [--trabajo DIR]\n"
     "\n"
-    "Vuelve a poner en la carpeta de trabajo la versión anterior de la tabla (su .DBF y su .MDX),\n"
-    "la que Exportar guardó en la carpeta ANTERIOR antes de sustituirla, y deja la actual en su\n"
-    "lugar: restaurar otra vez deshace el cambio. No lo hace mientras otro programa tenga\n"
-    "abierta cualquiera de las dos.\n"
+    "Vuelve a poner en la carpeta de trabajo la versión anterior de todas las tablas de trabajo,\n"
+    "o solo de TABLA (su .DBF y su .MDX), la que Exportar guardó en la carpeta ANTERIOR, y deja\n"
+    "las actuales en su lugar: restaurar otra vez deshace el cambio. Lo hace de una vez: si se\n"
+    "interrumpe, la próxima operación lo deshace. No lo hace mientras otro programa tenga\n"
+    "abierta alguna de esas tablas.\n"
     "  TABLA           ASIGNOMT, PROFT, AULAT, CURSOST, GRUPOST, MATIB, ASIGT o DIASHORAST\n"
     "  --trabajo DIR   carpeta de trabajo (por omisión C:\\KTEMP, según la correspondencia de unidades)\n";
 
@@ -192,11 +195,24 @@ std::unique_ptr<pontix::ProgramState> makeState(const Arguments& args) {
                           "o dé otra carpeta con --trabajo DIR.");
 }
 
-// The run's report: its summary on stderr, and as JSON in the file asked for. The JSON file is
-// written whole or not at all; a failure to write it fails the run, which scripts rely on.
-void reportRun(const pontix::RunReport& report, const Arguments& args) {
+// The JSON report asked for, begun before any table is touched so that a folder that takes no
+// file stops the run first; written whole at the end, or not at all.
+std::unique_ptr<pontix::io::AtomicFile> startReportFile(const Arguments& args) {
+  if (!args.informe) return nullptr;
+  return std::make_unique<pontix::io::AtomicFile>(*args.informe);
+}
+
+// The run's report: its summary on stderr, and as JSON in the file asked for.
+void reportRun(const pontix::RunReport& report, const std::unique_ptr<pontix::io::AtomicFile>& file) {
   std::cerr << report.text();
-  if (args.informe) pontix::io::writeFileAtomically(*args.informe, report.json());
+  if (!file) return;
+  file->append(report.json());
+  file->commit();
+}
+
+// What a run that ends early put right before it started; a completed run's report says it.
+void tellRecovered(const pontix::RunReport& report) {
+  for (const std::string& line : report.recovered()) std::cerr << line << '\n';
 }
 
 int exportar(int argc, char** argv) {
@@ -215,11 +231,21 @@ int exportar(int argc, char** argv) {
   options.allowIncomplete = args.incompletos;
   options.previousLevels = args.nivelesAnteriores;
   std::unique_ptr<pontix::ProgramState> state = makeState(args);
+  std::unique_ptr<pontix::io::AtomicFile> reportFile = startReportFile(args);
   pontix::cli::CliShell shell(std::move(options), std::cout, std::cerr);
-  pontix::BExportarClick(*state, shell);
-  if (state->forcedExit) return kCoursesIncomplete;
+  try {
+    pontix::BExportarClick(*state, shell);
+  } catch (...) {
+    tellRecovered(state->report);
+    throw;
+  }
+  if (state->forcedExit) {
+    tellRecovered(state->report);
+    std::cerr << pontix::kNothingChanged << '\n';
+    return kCoursesIncomplete;
+  }
   if (!shell.completed()) return kFailed;
-  reportRun(state->report, args);
+  reportRun(state->report, reportFile);
   return kDone;
 }
 
@@ -237,9 +263,17 @@ int importar(int argc, char** argv) {
   if (!std::filesystem::is_directory(folder, ec))
     throw pontix::Error(pontix::ErrorKind::NotFound, "No existe la carpeta " + folder.string());
   std::filesystem::path output = folder / "SolucioHorari.xml";
-  pontix::exportSolution(*state, output);
+  std::unique_ptr<pontix::io::AtomicFile> reportFile = startReportFile(args);
+  // Never while an Exportar is replacing the tables it reads.
+  const pontix::FolderLock lock = pontix::startOperation(*state, pontix::FolderLock::Purpose::Read);
+  try {
+    pontix::exportSolution(*state, output);
+  } catch (...) {
+    tellRecovered(state->report);
+    throw;
+  }
   std::cerr << "Proceso finalizado: " << output.string() << '\n';
-  reportRun(state->report, args);
+  reportRun(state->report, reportFile);
   return kDone;
 }
 
@@ -249,9 +283,13 @@ int restaurar(int argc, char** argv) {
     std::cout << kRestaurarHelp;
     return kDone;
   }
-  if (args.positional.size() != 1) throw UsageError("Indique una única TABLA");
+  if (args.positional.size() > 1) throw UsageError("Indique una única TABLA, o ninguna para todas");
   std::unique_ptr<pontix::ProgramState> state = makeState(args);
-  std::cerr << pontix::restorePreviousTable(state->workingDirectory, args.positional[0]) << '\n';
+  const pontix::FolderLock lock = pontix::startOperation(*state, pontix::FolderLock::Purpose::Change);
+  tellRecovered(state->report);
+  std::cerr << pontix::restorePrevious(state->workingDirectory,
+                                       args.positional.empty() ? std::string() : args.positional[0])
+            << '\n';
   return kDone;
 }
 

@@ -4,7 +4,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "exportar/PreviousTables.h"
 #include "platform/AnsiText.h"
 #include "platform/FileIo.h"
 
@@ -13,7 +12,8 @@ namespace pontix {
 void replaceWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes) {
   table.requireWritable();
-  keepPreviousTable(table, state.workingDirectory, state.report);
+  // What the table was before the run is already set aside; what is here is an earlier
+  // builder's doing (the days-and-hours grid is made twice).
   const std::filesystem::path dbf = table.filePath();
   io::removeUnlessInUse(dbf);
   io::removeUnlessInUse(table.indexPathOf(dbf));

@@ -16,11 +16,11 @@
 
 namespace pontix {
 
-// Moves the table's .DBF and .MDX into the folder of previous tables, or deletes them where
-// that cannot be done (a table another program holds open stays, and creating it then fails
-// with the engine's error), then creates it afresh with these fields and indexes, closed, its
-// cut values and record count going to the run's report. A table marked read-only is an
-// error, before anything is moved or deleted.
+// Deletes the table's .DBF and .MDX (a table another program holds open stays, and creating
+// it then fails with the engine's error), then creates it afresh with these fields and indexes,
+// closed, its cut values and record count going to the run's report. A table marked read-only
+// is an error, before anything is deleted. The run's transaction has already set aside the
+// table the user had.
 void replaceWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes = {});
 // replaceWorkingTable, then opens it shared.

@@ -4,6 +4,7 @@
 
 #include "exportar/Builders.h"
 #include "exportar/Conventions.h"
+#include "exportar/PreviousTables.h"
 
 namespace pontix {
 
@@ -49,8 +50,27 @@ void buildCursost(ProgramState& state, Shell& shell) {
   // Only a person (or pontix-cli's levels file) can give levels and course numbers: pass
   // after pass until the OK check finds none missing, the close box ends the passes, or the
   // user forces the exit.
+  // What was typed is remembered as soon as a pass ends, however it ends: a run that does not
+  // complete puts the courses table back as it was, and the typing would be lost with it.
+  auto remember = [&state] {
+    dbase::Table cursos(state.workingDirectory, "CURSOST.DBF");
+    cursos.open(dbase::OpenMode::Shared);
+    rememberCourseLevels(cursos, state.workingDirectory);
+    cursos.close();
+  };
   for (;;) {
-    const CourseAssignmentPass pass = shell.runCourseAssignmentPass(state);
+    CourseAssignmentPass pass;
+    try {
+      pass = shell.runCourseAssignmentPass(state);
+    } catch (...) {
+      try {
+        remember();
+      } catch (...) {
+        // The pass's own failure is the one to tell.
+      }
+      throw;
+    }
+    remember();
     if (pass.FaltaDato) {
       state.CursosIncompletos = 1;
       continue;

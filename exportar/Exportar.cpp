@@ -3,7 +3,7 @@
 #include <system_error>
 
 #include "exportar/Builders.h"
-#include "exportar/PreviousTables.h"
+#include "operacion/WorkingSet.h"
 
 namespace pontix {
 
@@ -59,18 +59,77 @@ xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
   return document;
 }
 
+FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
+  FolderLock lock(state.workingDirectory, purpose);
+  if (lock.held())
+    if (std::optional<std::string> recovered = recoverWorkingFolder(state.workingDirectory))
+      state.report.noteRecovered(*recovered);
+  return lock;
+}
+
+namespace {
+
+// What to do after a run that changed nothing, by what stopped it.
+const char* remedyFor(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::Locked: return "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar.";
+    case ErrorKind::IOError:
+      return "Compruebe que queda espacio en el disco y que la carpeta admite cambios, y vuelva a exportar.";
+    default: return "Corrija lo que se indica y vuelva a exportar.";
+  }
+}
+
+// The message of a run stopped after its tables were set aside: the cause, that nothing changed
+// (or, when the tables could not be put back yet, that the next operation will), what to do.
+Error unchanged(ExportTransaction& transaction, ErrorKind kind, const std::string& cause) {
+  try {
+    transaction.rollback();
+  } catch (const std::exception& e) {
+    return Error(kind, cause + "\nLas tablas de trabajo no se han podido dejar todavía como estaban (" + e.what() +
+                           "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
+                           "programas que las tengan abiertas.");
+  }
+  return Error(kind, cause + "\n" + kNothingChanged + " " + remedyFor(kind));
+}
+
+}  // namespace
+
 void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders) {
   state.report.start("exportar");
   state.report.setPreviousFolder(previousTablesFolder(state.workingDirectory).string());
   if (!chooseExistingFile(state, shell, -1)) return;
+  // One operation at a time in the folder, and none before what the last one left is put right.
+  const FolderLock lock = startOperation(state, FolderLock::Purpose::Change);
 
   // A document that cannot be read stops here, before the cursor changes or a table is
   // touched: taking it as empty would wipe every working table.
   state.document.reset();
   state.document = loadAdministrationDocument(state.selectedFileName);
+  shell.checkOutputs();
 
+  // From here on the run changes all the tables or none.
+  ExportTransaction transaction(state.workingDirectory);
   shell.setWaitCursor();
   state.forcedExit = false;
+  try {
+    buildAll(state, shell, builders);
+  } catch (const Error& e) {
+    throw unchanged(transaction, e.kind(), e.what());
+  } catch (const std::bad_alloc&) {
+    throw unchanged(transaction, ErrorKind::IOError, "No hay memoria suficiente para terminar la operación");
+  } catch (...) {
+    transaction.rollback();
+    throw;
+  }
+  if (state.forcedExit) {
+    transaction.rollback();  // the main window is already closing
+    return;
+  }
+  for (const std::string& table : transaction.commit()) state.report.keptPrevious(table);
+  finishOperation(state, shell);
+}
+
+void buildAll(ProgramState& state, Shell& shell, const ExportarBuilders& builders) {
   // Each path goes as soon as the last builder that reads it is done: a large document's memory
   // makes room for the tables being built.
   auto done = [&state](std::initializer_list<std::string_view> paths) {
@@ -83,12 +142,11 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
   builders.rooms(state, shell);
   done({"/CENTRE/AULES/AULA"});
   builders.courses(state, shell);
-  if (state.forcedExit) return;  // the main window is already closing
+  if (state.forcedExit) return;
   builders.groups(state, shell);
   done({"/CENTRE/CURSOS/CURS", "/CENTRE/CURSOS/CURS/GRUP"});
   builders.subjectLines(state, shell);
   builders.daysAndHours(state, shell);
-  finishOperation(state, shell);
 }
 
 }  // namespace pontix

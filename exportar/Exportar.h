@@ -4,6 +4,7 @@
 
 #include "exportar/ProgramState.h"
 #include "exportar/Shell.h"
+#include "operacion/WorkingSet.h"
 
 namespace pontix {
 
@@ -22,11 +23,20 @@ struct ExportarBuilders {
 
 const ExportarBuilders& exportarBuilders();
 
-// The Exportar operation behind BExportar: choose the administration document, load it,
-// rebuild the working tables (each path of the document let go once the last builder that
-// reads it is done), report. Errors propagate as pontix::Error, with the result
-// flag and the buttons as they were; the caller shows them.
+// The Exportar operation behind BExportar: choose the administration document, hold the working
+// folder, load the document, rebuild the working tables (each path of the document let go once
+// the last builder that reads it is done), report. All or nothing: a run that does not complete
+// (an error, a forced exit) leaves the working tables and ANTERIOR as they were. Errors
+// propagate as pontix::Error, saying that nothing changed, with the result flag and the buttons
+// as they were; the caller shows them.
 void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
+// The builders in their order, each path of the document let go after its last reader; stops
+// after the courses builder when the user forced the exit.
+void buildAll(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
+
+// What every operation does first: holds the working folder (refusing when another operation
+// has it) and puts right what an operation that did not end left there, noting it in the report.
+FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose);
 
 // What the builders read of the administration document: the elements on these paths. The
 // rest is checked and let go.

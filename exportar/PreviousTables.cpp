@@ -1,14 +1,13 @@
 #include "exportar/PreviousTables.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cctype>
+#include <map>
 #include <system_error>
-#include <vector>
+#include <utility>
 
 #include "exportar/Cursost.h"
+#include "operacion/WorkingSet.h"
+#include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/WinPath.h"
@@ -18,121 +17,71 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool isThere(const fs::path& path) {
+// One line a code, "CODI<tab>NIVEL<tab>CURSO" in UTF-8 after a heading line; a tab, line end or
+// backslash inside a value is written as \t, \n, \r or \\.
+constexpr const char* kLevelsFile = "PONTIX.NIVELES";
+constexpr const char* kLevelsHeading = "CODI\tNIVEL\tCURSO";
+
+std::string escaped(const std::string& ansi) {
+  std::string out;
+  for (char c : ansi::toUtf8(ansi)) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string unescaped(std::string_view utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    char c = utf8[i];
+    if (c == '\\' && i + 1 < utf8.size()) {
+      const char next = utf8[++i];
+      c = next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    }
+    out += c;
+  }
+  return ansi::fromUtf8(out);
+}
+
+// Sorted by code, so that the file changes only where the values do.
+using Remembered = std::map<std::string, PreviousLevel>;
+
+// A file that cannot be read as such remembers nothing: it only ever helps.
+Remembered readRemembered(const fs::path& file) {
+  Remembered remembered;
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
-}
-
-// A file held for the time of a restore, so that no program opens it in between; refused when
-// another program has it open.
-class HeldFile {
- public:
-  explicit HeldFile(const fs::path& path) {
-    if (!isThere(path)) return;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd_ >= 0 && !io::lockWholeFile(fd_, true)) {
-      ::close(fd_);
-      throw Error(ErrorKind::Locked, "La tabla " + path.string() + " está abierta por otro programa");
-    }
-  }
-  ~HeldFile() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  HeldFile(const HeldFile&) = delete;
-  HeldFile& operator=(const HeldFile&) = delete;
-
- private:
-  int fd_ = -1;
-};
-
-// Renames done one after the other, undone in reverse when one fails.
-class Renames {
- public:
-  void add(const fs::path& from, const fs::path& to) {
-    if (!isThere(from)) return;
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    if (ec)
-      throw Error(ErrorKind::IOError, "No se pudo mover " + from.string() + " a " + to.string() + ": " +
-                                          systemErrorText(ec.value()));
-    done_.emplace_back(from, to);
-  }
-  void undo() noexcept {
-    for (auto it = done_.rbegin(); it != done_.rend(); ++it) {
-      std::error_code ec;
-      fs::rename(it->second, it->first, ec);
-    }
-    done_.clear();
-  }
-
- private:
-  std::vector<std::pair<fs::path, fs::path>> done_;
-};
-
-std::string tableNameOf(std::string_view name) {
-  std::string upper(name);
-  std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
-  if (upper.size() > 4 && upper.ends_with(".DBF")) upper.resize(upper.size() - 4);
-  const bool plain =
-      !upper.empty() && upper.size() <= 32 &&
-      std::all_of(upper.begin(), upper.end(), [](unsigned char c) { return std::isalnum(c) || c == '_'; });
-  if (!plain)
-    throw Error(ErrorKind::InvalidArgument,
-                "'" + std::string(name) +
-                    "' no es el nombre de una tabla de trabajo (por ejemplo ASIGT o DIASHORAST)");
-  return upper;
-}
-
-}  // namespace
-
-fs::path previousTablesFolder(const fs::path& workingDirectory) {
-  return resolveIgnoringCase(workingDirectory, "ANTERIOR");
-}
-
-void keepPreviousTable(const dbase::Table& table, const fs::path& workingDirectory,
-                       RunReport& report) noexcept {
-  std::string name;
+  if (!fs::is_regular_file(file, ec)) return remembered;
+  std::string text;
   try {
-    name = table.tableName();
-    const fs::path dbf = table.filePath(), mdx = table.indexPathOf(dbf);
-    std::error_code ec;
-    if (!fs::is_regular_file(dbf, ec)) return;
-    const fs::path folder = previousTablesFolder(workingDirectory);
-    if (!fs::create_directory(folder, ec) && !fs::is_directory(folder))
-      throw Error(ErrorKind::IOError,
-                  "No se pudo crear la carpeta " + folder.string() + ": " +
-                      (ec ? systemErrorText(ec.value()) : std::string("existe un archivo con ese nombre")));
-    // The table goes in under a temporary name first: one another program holds stays where
-    // it is (replacing it then fails and says so), and the earlier copy stays with it.
-    const fs::path newDbf = folder / (name + ".DBF.nueva"), newMdx = folder / (name + ".MDX.nueva");
-    if (io::moveUnlessInUse(dbf, newDbf) != io::MoveResult::Moved) return;
-    if (io::moveUnlessInUse(mdx, newMdx) == io::MoveResult::InUse) {
-      io::moveUnlessInUse(newDbf, dbf);
-      throw Error(ErrorKind::Locked, "El índice " + mdx.string() + " está abierto por otro programa");
-    }
-    // Then what an earlier run left goes, also under another letter case, so that a table is
-    // never kept with an index that is not its own.
-    for (const char* extension : {".DBF", ".MDX"}) {
-      const fs::path earlier = resolveIgnoringCase(folder, name + extension);
-      if (isThere(earlier) && !io::removeUnlessInUse(earlier))
-        throw Error(ErrorKind::Locked,
-                    "La copia anterior " + earlier.string() +
-                        " está abierta por otro programa o es de solo lectura; la tabla queda en " +
-                        newDbf.string());
-    }
-    io::moveUnlessInUse(newDbf, folder / (name + ".DBF"));
-    io::moveUnlessInUse(newMdx, folder / (name + ".MDX"));
-    report.keptPrevious(name);
-  } catch (const std::exception& e) {
-    try {
-      report.noteText(RunReport::Kind::PreviousNotKept, name, e.what());
-    } catch (...) {
-    }
-  } catch (...) {
+    text = io::readWholeFile(file);
+  } catch (const Error&) {
+    return remembered;
   }
+  std::string_view rest = text;
+  bool heading = true;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (std::exchange(heading, false)) {
+      if (line != kLevelsHeading) return {};
+      continue;
+    }
+    const std::size_t a = line.find('\t'), b = a == std::string_view::npos ? a : line.find('\t', a + 1);
+    if (b == std::string_view::npos || line.find('\t', b + 1) != std::string_view::npos) continue;
+    remembered[unescaped(line.substr(0, a))] = {unescaped(line.substr(a + 1, b - a - 1)),
+                                                unescaped(line.substr(b + 1))};
+  }
+  return remembered;
 }
 
-PreviousLevels previousCourseLevels(const fs::path& workingDirectory) {
+PreviousLevels levelsOfPreviousTable(const fs::path& workingDirectory) {
   PreviousLevels levels;
   const fs::path folder = previousTablesFolder(workingDirectory);
   std::error_code ec;
@@ -148,6 +97,38 @@ PreviousLevels previousCourseLevels(const fs::path& workingDirectory) {
   }
   previous.close();
   return levels;
+}
+
+}  // namespace
+
+PreviousLevels previousCourseLevels(const fs::path& workingDirectory) {
+  PreviousLevels levels = levelsOfPreviousTable(workingDirectory);
+  for (const auto& [code, given] : readRemembered(workingDirectory / kLevelsFile)) {
+    PreviousLevel& level = levels[code];
+    if (!missingAssignment(given.level)) level.level = given.level;
+    if (!missingAssignment(given.number)) level.number = given.number;
+  }
+  return levels;
+}
+
+void rememberCourseLevels(dbase::Table& cursos, const fs::path& workingDirectory) {
+  const fs::path file = workingDirectory / kLevelsFile;
+  Remembered remembered = readRemembered(file);
+  bool changed = false;
+  dbase::Field CODI = cursos.field("CODI"), NIVEL = cursos.field("NIVEL"), CURSO = cursos.field("CURSO");
+  for (cursos.first(); !cursos.eof(); cursos.next()) {
+    const std::string level = NIVEL.asText(), number = CURSO.asText();
+    const bool hasLevel = !missingAssignment(level), hasNumber = !missingAssignment(number);
+    if (!hasLevel && !hasNumber) continue;
+    PreviousLevel& kept = remembered[CODI.asText()];
+    if (hasLevel && kept.level != level) kept.level = level, changed = true;
+    if (hasNumber && kept.number != number) kept.number = number, changed = true;
+  }
+  if (!changed) return;
+  std::string text = std::string(kLevelsHeading) + "\n";
+  for (const auto& [code, level] : remembered)
+    text += escaped(code) + "\t" + escaped(level.level) + "\t" + escaped(level.number) + "\n";
+  io::writeFileAtomically(file, text);
 }
 
 bool hasPreviousLevels(dbase::Table& cursos, const PreviousLevels& previous) {
@@ -175,43 +156,6 @@ std::size_t fillFromPreviousLevels(dbase::Table& cursos, const PreviousLevels& p
     ++changed;
   }
   return changed;
-}
-
-std::string restorePreviousTable(const fs::path& workingDirectory, std::string_view tableName) {
-  const std::string name = tableNameOf(tableName);
-  const fs::path folder = previousTablesFolder(workingDirectory);
-  const fs::path previousDbf = resolveIgnoringCase(folder, name + ".DBF");
-  std::error_code ec;
-  if (!fs::is_regular_file(previousDbf, ec))
-    throw Error(ErrorKind::NotFound,
-                "No hay ninguna versión anterior de la tabla " + name + " en " + folder.string());
-  const fs::path previousMdx = resolveIgnoringCase(folder, name + ".MDX");
-  const fs::path workingDbf = resolveIgnoringCase(workingDirectory, name + ".DBF");
-  const fs::path workingMdx = resolveIgnoringCase(workingDirectory, name + ".MDX");
-  HeldFile holds[] = {HeldFile(workingDbf), HeldFile(workingMdx), HeldFile(previousDbf),
-                      HeldFile(previousMdx)};
-
-  // The working version waits under a temporary name until the previous one is in its place.
-  const fs::path parkedDbf = folder / (name + ".DBF.restaurando"),
-                 parkedMdx = folder / (name + ".MDX.restaurando");
-  Renames renames;
-  try {
-    renames.add(workingDbf, parkedDbf);
-    renames.add(workingMdx, parkedMdx);
-    renames.add(previousDbf, workingDirectory / (name + ".DBF"));
-    renames.add(previousMdx, workingDirectory / (name + ".MDX"));
-    renames.add(parkedDbf, folder / (name + ".DBF"));
-    renames.add(parkedMdx, folder / (name + ".MDX"));
-  } catch (...) {
-    renames.undo();
-    throw;
-  }
-  std::string done =
-      "Restaurada la tabla " + name + " en " + workingDirectory.string() + " desde " + folder.string() + ".";
-  if (isThere(folder / (name + ".DBF")))
-    done += "\nLa que había queda en " + folder.string() +
-            ": vuelva a restaurar la tabla para deshacer el cambio.";
-  return done;
 }
 
 }  // namespace pontix

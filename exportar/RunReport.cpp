@@ -31,8 +31,6 @@ KindText textOf(RunReport::Kind kind) {
     case K::MissedLookup:
       return {"codigo_no_encontrado",
               "Códigos de SOLUC que no están en las tablas de trabajo (su atributo queda vacío)"};
-    case K::PreviousNotKept:
-      return {"anterior_no_guardada", "Tablas cuya versión anterior no se ha podido guardar"};
   }
   return {"", ""};
 }
@@ -151,6 +149,7 @@ void RunReport::tableClosed(const dbase::Table& table, std::uint32_t records) no
 
 std::string RunReport::text() const {
   std::string out;
+  for (const std::string& line : recovered_) out += line + "\n";
   if (!records_.empty()) {
     out += operation_ == "importar" ? "Elementos escritos en SolucioHorari.xml:\n" : "Registros escritos:\n";
     for (const auto& [name, count] : records_) out += "  " + name + ": " + std::to_string(count) + "\n";
@@ -205,7 +204,17 @@ std::string RunReport::json() const {
     out += i ? ", " : "";
     appendJsonString(out, kept_[i]);
   }
-  out += "]},\n  \"hallazgos\": [";
+  out += "]},\n";
+  // Only when there is something: a run like any other writes what it always wrote.
+  if (!recovered_.empty()) {
+    out += "  \"recuperado\": [";
+    for (std::size_t i = 0; i < recovered_.size(); ++i) {
+      out += i ? ", " : "";
+      appendJsonString(out, recovered_[i]);
+    }
+    out += "],\n";
+  }
+  out += "  \"hallazgos\": [";
   for (std::size_t i = 0; i < findings_.size(); ++i) {
     const Finding& f = findings_[i];
     out += i ? ",\n    {\"tipo\": " : "\n    {\"tipo\": ";

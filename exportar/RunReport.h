@@ -23,7 +23,6 @@ class RunReport final : public dbase::TableObserver {
     CourseWithoutLevel,    // the course's code
     SkippedEntry,          // an entry of SOLUC left out (day 0)
     MissedLookup,          // where: the kind of code; the code no record has
-    PreviousNotKept,       // where: TABLE; why its previous version could not be kept
   };
   static constexpr std::size_t kExamples = 5;
 
@@ -56,6 +55,9 @@ class RunReport final : public dbase::TableObserver {
   void setPreviousFolder(std::string folder) { keptFolder_ = std::move(folder); }
   // A table's previous version now in that folder.
   void keptPrevious(std::string_view table);
+  // What the run put right before it started (an operation that had not ended), UTF-8.
+  void noteRecovered(std::string text) { recovered_.push_back(std::move(text)); }
+  const std::vector<std::string>& recovered() const { return recovered_; }
 
   const std::vector<std::pair<std::string, std::uint64_t>>& records() const { return records_; }
   const std::vector<Finding>& findings() const { return findings_; }
@@ -81,6 +83,7 @@ class RunReport final : public dbase::TableObserver {
   std::vector<Finding> findings_;
   std::vector<std::string> kept_;
   std::string keptFolder_;
+  std::vector<std::string> recovered_;
 };
 
 }  // namespace pontix

@@ -29,6 +29,9 @@ class Shell {
     (void)report;
     showMessage(text);
   }
+  // Checks, before any table is touched, that what the operation writes besides the tables
+  // (the result for the host, a report file) can be written; throws pontix::Error when not.
+  virtual void checkOutputs() {}
   // The subject-lines confirmation box; true only for OK.
   virtual bool confirmSubjectLines() = 0;
   // Shows one level and course assignment dialog modally over the main window.

@@ -126,7 +126,10 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   const Lookup groups(state.wwTableGrupos, "ABREV", {"CODICURS", "CODI"});
   const Lookup periods(state.wwTableDiasHoras, "DIHO", {"DIA", "HORADESDE", "MINUTOS"});
 
+  // What the operation put right before it began belongs to this run's report too.
+  std::vector<std::string> recovered = state.report.recovered();
   state.report.start("importar");
+  for (std::string& line : recovered) state.report.noteRecovered(std::move(line));
   RunReport& report = state.report;
   std::uint64_t sessions = 0;
   const bool halves = usesHalfPeriods(soluc, in.hora);
@@ -181,7 +184,11 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
 }
 
 void BImportarClick(ProgramState& state, Shell& shell) {
+  state.report.start("importar");
   if (!chooseExistingFile(state, shell, 0)) return;
+  // Never while an Exportar is replacing the tables it reads.
+  const FolderLock lock = startOperation(state, FolderLock::Purpose::Read);
+  shell.checkOutputs();
   exportSolution(state, solutionFilePath(state.selectedFileName));
   finishOperation(state, shell);
 }

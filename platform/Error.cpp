@@ -20,6 +20,11 @@ std::string systemErrorText(int errnum) {
     case EMFILE:
     case ENFILE: return "hay demasiados archivos abiertos";
     case ENAMETOOLONG: return "el nombre es demasiado largo";
+    case EXDEV: return "está en otro disco o sistema de archivos";
+    case EEXIST: return "ya existe";
+    case ENOTEMPTY: return "la carpeta no está vacía";
+    case EBUSY: return "está en uso";
+    case ELOOP: return "hay demasiados enlaces simbólicos encadenados";
     default: return "error del sistema " + std::to_string(errnum) + " (" + std::strerror(errnum) + ")";
   }
 }

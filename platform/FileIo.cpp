@@ -289,6 +289,113 @@ MoveResult moveUnlessInUse(const std::filesystem::path& from, const std::filesys
   return MoveResult::Moved;
 }
 
+void renamePath(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    throw Error(errno == ENOENT ? ErrorKind::NotFound : ErrorKind::IOError,
+                "No se pudo mover " + from.string() + " a " + to.string() + ": " + systemErrorText(errno));
+}
+
+void syncFolder(const std::filesystem::path& folder) noexcept {
+  const int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir < 0) return;
+  ::fsync(dir);
+  ::close(dir);
+}
+
+void syncFile(const std::filesystem::path& path) {
+  File file = File::open(path, File::Mode::Read);
+  file.sync();
+  file.close();
+}
+
+bool makeFolder(const std::filesystem::path& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  const int failed = errno;
+  struct stat st {};
+  if (failed == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+  throw Error(ErrorKind::IOError, "No se pudo crear la carpeta " + path.string() + ": " +
+                                      (failed == EEXIST ? std::string("hay un archivo con ese nombre")
+                                                        : systemErrorText(failed)));
+}
+
+int probeMove(const std::filesystem::path& from, const std::filesystem::path& to) noexcept {
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = ".pontix." + std::to_string(rd() % 1000000) + ".tmp";
+    const std::filesystem::path made = from / name, moved = to / name;
+    const int fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    ::close(fd);
+    struct stat st {};
+    if (::lstat(moved.c_str(), &st) == 0) {
+      ::unlink(made.c_str());
+      continue;
+    }
+    const int failed = ::rename(made.c_str(), moved.c_str()) == 0 ? 0 : errno;
+    ::unlink(failed ? made.c_str() : moved.c_str());
+    return failed;
+  }
+  return EEXIST;
+}
+
+bool isInUse(const std::filesystem::path& path) noexcept {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  const bool free = lockWholeFile(fd, true);
+  ::close(fd);
+  return !free;
+}
+
+LockFile::Result LockFile::acquire(const std::filesystem::path& path, LockFile& lock, int& error) {
+  lock.release();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+      error = errno;
+      return Result::Failed;
+    }
+    if (!lockWholeFile(fd, true)) {
+      error = errno;
+      ::close(fd);
+      return error == EWOULDBLOCK ? Result::Busy : Result::Failed;
+    }
+    // The holder before may have removed the file between our open and our lock.
+    struct stat held {}, named {};
+    if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+        held.st_dev == named.st_dev) {
+      lock.path_ = path;
+      lock.fd_ = fd;
+      return Result::Locked;
+    }
+    ::close(fd);
+  }
+  error = EAGAIN;
+  return Result::Busy;
+}
+
+LockFile::LockFile(LockFile&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+
+LockFile& LockFile::operator=(LockFile&& other) noexcept {
+  if (this != &other) {
+    release();
+    path_ = std::move(other.path_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void LockFile::release() noexcept {
+  if (fd_ < 0) return;
+  // Removed while still locked: whoever opens it next finds it gone and makes a new one.
+  ::unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
+}
+
 std::string readWholeFile(const std::filesystem::path& path) {
   File file = File::open(path, File::Mode::Read);
   std::string data(file.size(), '\0');

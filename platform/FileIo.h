@@ -112,6 +112,48 @@ bool removeUnlessInUse(const std::filesystem::path& path) noexcept;
 enum class MoveResult { Moved, Absent, InUse };
 MoveResult moveUnlessInUse(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Renames a file or folder, replacing a file at `to`; a failure throws pontix::Error naming both
+// and the reason. The rename lasts through a power cut only once syncFolder has run on the
+// folders involved.
+void renamePath(const std::filesystem::path& from, const std::filesystem::path& to);
+// Flushes a folder's entries (names made, renamed, removed) to the disk. Best effort on file
+// systems that cannot.
+void syncFolder(const std::filesystem::path& folder) noexcept;
+// Flushes a file's contents to the disk; errors name the file.
+void syncFile(const std::filesystem::path& path);
+// Makes a folder. Returns false when one is already there; throws when something else is there
+// or it cannot be made.
+bool makeFolder(const std::filesystem::path& path);
+// 0 when a new file can be made in `from` and renamed into `to` (one is made, moved and
+// removed), else the errno: EXDEV when `to` is on another file system or mount.
+int probeMove(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+// Whether a file exists and another program holds it open (locked). Never throws.
+bool isInUse(const std::filesystem::path& path) noexcept;
+
+// A file locked against other programs for as long as the object lives, as lockWholeFile locks
+// it. Removed when released, so that nothing stays behind; whoever takes it checks that the name
+// still leads to the file it locked, since a holder may have just removed it.
+class LockFile {
+ public:
+  enum class Result { Locked, Busy, Failed };
+  // Busy: another program holds it. Failed: it cannot be made; `error` is the errno.
+  static Result acquire(const std::filesystem::path& path, LockFile& lock, int& error);
+
+  LockFile() = default;
+  LockFile(LockFile&& other) noexcept;
+  LockFile& operator=(LockFile&& other) noexcept;
+  LockFile(const LockFile&) = delete;
+  LockFile& operator=(const LockFile&) = delete;
+  ~LockFile() { release(); }
+
+  bool isHeld() const { return fd_ >= 0; }
+  void release() noexcept;
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+};
+
 // Reads a whole file; errors name the file.
 std::string readWholeFile(const std::filesystem::path& path);
 

@@ -91,11 +91,13 @@ TEST(CommandLine, TheLevelsFileStandsInForTheAssignmentPasses) {
   EXPECT_NE(test::run(volcar).output.find("ESO2A,,ESO,2,A,G2,ESO2"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir / "ASIGT.DBF"));
 
-  // A course left without level: exit 3 and its code, and no later table, unless allowed.
+  // A course left without level: exit 3 and its code, and no table changed, unless allowed.
   std::filesystem::remove(dir / "GRUPOST.DBF");
   r = test::run(exportar + " --niveles " + shellQuote((dir / "mitad.csv").string()));
   EXPECT_EQ(r.exitCode, 3) << r.output;
-  EXPECT_EQ(r.output, "Hay cursos sin nivel o sin curso (se pueden completar con --niveles):\nESO2\n");
+  EXPECT_EQ(r.output,
+            "Hay cursos sin nivel o sin curso (se pueden completar con --niveles):\nESO2\n"
+            "No se ha cambiado ninguna tabla de trabajo.\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "GRUPOST.DBF"));
   r = test::run(exportar + " --incompletos --sin-lineas --niveles " +
                 shellQuote((dir / "mitad.csv").string()));
@@ -159,8 +161,8 @@ TEST(CommandLine, ReportPreviousTablesAndTheirLevels) {
     std::string output;
   } cases[] = {
       {" restaurar SOLUC" + work, 1, "No hay ninguna versión anterior de la tabla SOLUC en "},
-      {" restaurar" + work, 2, "Indique una única TABLA"},
-      {" restaurar --help", 0, "Uso: pontix-cli restaurar TABLA [--trabajo DIR]"},
+      {" restaurar A B" + work, 2, "Indique una única TABLA, o ninguna para todas"},
+      {" restaurar --help", 0, "Uso: pontix-cli restaurar [TABLA] [--trabajo DIR]"},
       {" restaurar A --niveles x", 2, "Opción desconocida: --niveles"},
       {" exportar " + shellQuote((dir / "centre.xml").string()) + work + " --incompletos --informe " +
            shellQuote((dir / "no" / "informe.json").string()),

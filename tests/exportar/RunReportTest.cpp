@@ -8,6 +8,7 @@
 
 #include "ExportarWork.h"
 #include "exportar/PreviousTables.h"
+#include "operacion/WorkingSet.h"
 #include "platform/FileIo.h"
 
 namespace pontix {
@@ -176,13 +177,13 @@ TEST(PreviousTables, EachRunKeepsTheTablesItReplacesAndRestoringSwapsThem) {
   EXPECT_EQ(test::readFile(anterior / "MATIB.MDX"), index);
   EXPECT_EQ(w.rows("ASIGT").size(), 2u);  // the working table is what the run built
 
-  EXPECT_EQ(restorePreviousTable(w.dir.path(), "asigt.dbf"),
+  EXPECT_EQ(restorePrevious(w.dir.path(), "asigt.dbf"),
             "Restaurada la tabla ASIGT en " + w.dir.path().string() + " desde " + anterior.string() +
                 ".\nLa que había queda en " + anterior.string() +
                 ": vuelva a restaurar la tabla para deshacer el cambio.");
   EXPECT_EQ(w.rows("ASIGT"), (test::ExportarWork::Rows{{"EDITADA"}}));
   EXPECT_EQ(test::tableRows(anterior, "ASIGT").size(), 2u);
-  restorePreviousTable(w.dir.path(), "ASIGT");
+  restorePrevious(w.dir.path(), "ASIGT");
   EXPECT_EQ(w.rows("ASIGT").size(), 2u);
   EXPECT_EQ(test::tableRows(anterior, "ASIGT"), (test::ExportarWork::Rows{{"EDITADA"}}));
 
@@ -200,7 +201,7 @@ TEST(PreviousTables, RestoringRefusesWhatIsMissingOrOpenElsewhere) {
   const std::string before = test::readFile(w.dir / "PROFT.DBF");
   auto refused = [&](const std::string& table) {
     try {
-      restorePreviousTable(w.dir.path(), table);
+      restorePrevious(w.dir.path(), table);
       return std::string("restored");
     } catch (const Error& e) {
       return std::string(e.what());
@@ -217,40 +218,6 @@ TEST(PreviousTables, RestoringRefusesWhatIsMissingOrOpenElsewhere) {
               "La tabla " + (folder / "PROFT.DBF").string() + " está abierta por otro programa");
   }
   EXPECT_EQ(test::readFile(w.dir / "PROFT.DBF"), before);
-}
-
-TEST(PreviousTables, ATableThatCannotBeKeptIsReportedAndReplacedAllTheSame) {
-  Work w;
-  w.exportar(kSchool);
-  test::writeFile(w.dir / "ANTERIOR", "a file where the folder would go");
-  w.exportar(kSchool);
-  const RunReport::Finding& f = w.finding(Kind::PreviousNotKept, "PROFT");
-  ASSERT_EQ(f.count, 1u);
-  EXPECT_EQ(f.examples.at(0).before.rfind("No se pudo crear la carpeta " + (w.dir / "ANTERIOR").string(), 0),
-            0u)
-      << f.examples.at(0).before;
-  EXPECT_TRUE(w.state.report.keptTables().empty());
-  EXPECT_EQ(w.rows("PROFT").size(), 2u);
-  EXPECT_NE(w.state.report.text().find("Tablas cuya versión anterior no se ha podido guardar: 8\n"),
-            std::string::npos);
-}
-
-// The index open elsewhere (a Windows program's lock, as Wine shows it): the table and its
-// index stay together where they were, the report says why, and the run builds MATIB anew.
-TEST(PreviousTables, AnIndexOpenElsewhereKeepsItsTableOutOfTheCopy) {
-  Work w;
-  w.exportar(kSchool);
-  const int held = ::open((w.dir / "MATIB.MDX").c_str(), O_RDWR | O_CLOEXEC);
-  ASSERT_GE(held, 0);
-  ASSERT_TRUE(io::recordLock(held, F_WRLCK, 0, 1));
-  w.exportar(kSchool);
-  ::close(held);
-  const RunReport::Finding& f = w.finding(Kind::PreviousNotKept, "MATIB");
-  EXPECT_EQ(f.examples.at(0).before,
-            "El índice " + (w.dir / "MATIB.MDX").string() + " está abierto por otro programa");
-  EXPECT_FALSE(std::filesystem::exists(w.dir / "ANTERIOR" / "MATIB.DBF"));
-  EXPECT_TRUE(std::filesystem::exists(w.dir / "ANTERIOR" / "PROFT.DBF"));
-  EXPECT_FALSE(w.rows("MATIB").empty());
 }
 
 TEST(PreviousTables, LevelsOfThePreviousRunFillOnlyBlankCells) {
