@@ -15,7 +15,7 @@ PACKAGES=(
   libxcb1-dev xvfb xauth x11-utils xdotool fonts-dejavu-core
   libchm-dev libchm-bin fp-utils valgrind
   dpkg-dev file groff-base desktop-file-utils
-  wine wine64 gcc-mingw-w64-x86-64 procps
+  wine wine64 gcc-mingw-w64-x86-64 procps strace
 )
 BUILD_DIR=${PONTIX_BUILD_DIR:-build}
 
