@@ -363,8 +363,9 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
   BRecuperarNiveles = new QPushButton("&Recuperar niveles anteriores", background);
   BRecuperarNiveles->setObjectName("BRecuperarNiveles");
   BRecuperarNiveles->setToolTip(
-      "Completa el NIVEL y el CURSO que falten con los que estos cursos tenían en la exportación anterior "
-      "(la copia de CURSOST en la carpeta ANTERIOR). Lo ya escrito no cambia.");
+      "Completa el NIVEL y el CURSO que falten con los últimos que se escribieron para estos cursos, "
+      "también en exportaciones que no terminaron (o con los de la copia de CURSOST en la carpeta ANTERIOR). "
+      "Lo ya escrito no cambia.");
   BRecuperarNiveles->setGeometry(351, 29, std::min(BRecuperarNiveles->sizeHint().width(), 675 - 351), 25);
   BRecuperarNiveles->setEnabled(false);
   for (QWidget* hidden : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label2),

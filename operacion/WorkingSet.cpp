@@ -516,7 +516,8 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory) : workingDirecto
                                           " que no es de esta exportación");
     writeJournal(work, journal);
   } catch (const Error& e) {
-    throw Error(e.kind(), refusal(e.what(), folderRemedy(EACCES, "vuelva a exportar")));
+    throw Error(e.kind(), refusal(e.what(), "Compruebe que queda espacio en el disco y que la carpeta admite "
+                                            "cambios, y vuelva a exportar."));
   }
   open_ = true;
   try {
