@@ -61,9 +61,18 @@ xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
 
 FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
   FolderLock lock(state.workingDirectory, purpose);
-  if (lock.held())
-    if (std::optional<std::string> recovered = recoverWorkingFolder(state.workingDirectory))
-      state.report.noteRecovered(*recovered);
+  if (!lock.held()) {
+    // A folder that takes no change: what a stopped run left there cannot be put right, and its
+    // tables are half made.
+    if (hasUnfinishedOperation(state.workingDirectory))
+      throw Error(ErrorKind::IOError, "Una operación de Pontix no terminó en la carpeta " +
+                                          state.workingDirectory.string() +
+                                          " y no se puede deshacer porque la carpeta no admite cambios. Consiga "
+                                          "permiso de escritura en ella y vuelva a intentarlo.");
+    return lock;
+  }
+  if (std::optional<std::string> recovered = recoverWorkingFolder(state.workingDirectory))
+    state.report.noteRecovered(*recovered);
   return lock;
 }
 
@@ -111,9 +120,16 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
   ExportTransaction transaction(state.workingDirectory);
   shell.setWaitCursor();
   state.forcedExit = false;
+  std::vector<std::string> kept;
   try {
     buildAll(state, shell, builders);
+    if (state.forcedExit) {
+      transaction.rollback();  // the main window is already closing
+      return;
+    }
+    kept = transaction.commit();
   } catch (const Error& e) {
+    if (!transaction.isOpen()) throw;  // completed: it says what is left to do
     throw unchanged(transaction, e.kind(), e.what());
   } catch (const std::bad_alloc&) {
     throw unchanged(transaction, ErrorKind::IOError, "No hay memoria suficiente para terminar la operación");
@@ -121,11 +137,7 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
     transaction.rollback();
     throw;
   }
-  if (state.forcedExit) {
-    transaction.rollback();  // the main window is already closing
-    return;
-  }
-  for (const std::string& table : transaction.commit()) state.report.keptPrevious(table);
+  for (const std::string& table : kept) state.report.keptPrevious(table);
   finishOperation(state, shell);
 }
 

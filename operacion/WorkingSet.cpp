@@ -463,6 +463,8 @@ FolderLock::FolderLock(const fs::path& workingDirectory, Purpose purpose) {
                                       folderRemedy(error, "vuelva a intentarlo"));
 }
 
+bool hasUnfinishedOperation(const fs::path& workingDirectory) { return isThere(journalPath(workingDirectory)); }
+
 std::optional<std::string> recoverWorkingFolder(const fs::path& workingDirectory) {
   std::string said;
   if (isThere(journalPath(workingDirectory))) {
@@ -556,7 +558,14 @@ std::vector<std::string> ExportTransaction::commit() {
   journal.phase = "confirmando";
   writeJournal(work, journal);
   open_ = false;
-  finishExport(work, journal);
+  try {
+    finishExport(work, journal);
+  } catch (const Error& e) {
+    throw Error(e.kind(), "Las tablas de trabajo nuevas están completas, pero la versión anterior no se ha podido "
+                          "dejar todavía en " + (work / journal.previous).string() + ": " + e.what() +
+                              ". La próxima operación de Pontix en esta carpeta terminará de hacerlo; cierre antes "
+                              "los programas que tengan abiertas esas tablas.");
+  }
   std::vector<std::string> kept;
   for (const Move& m : journal.moves) {
     const std::string table = tableOfFile(m.from);

@@ -48,6 +48,8 @@ class FolderLock {
 // Returns what was done, for the person to read, or nothing when there was nothing to do.
 // Throws pontix::Error when it cannot, the journal staying for the next try.
 std::optional<std::string> recoverWorkingFolder(const std::filesystem::path& workingDirectory);
+// Whether an operation that did not end left its journal in the folder.
+bool hasUnfinishedOperation(const std::filesystem::path& workingDirectory);
 
 // An Exportar's hold on the working set. Made before any table is touched: it checks that the
 // set can be set aside and kept (refusing with a Spanish message that says what to do and that
@@ -67,6 +69,8 @@ class ExportTransaction {
   // The run did not complete: the new tables go and the set aside comes back. Throws when it
   // cannot; the next operation in the folder then does it.
   void rollback();
+  // Until commit has passed the point where the run counts as completed, or rollback is done.
+  bool isOpen() const { return open_; }
 
  private:
   std::filesystem::path workingDirectory_;

@@ -17,6 +17,7 @@
 #include "ModalDriver.h"
 #include "TestSupport.h"
 #include "app/ApplicationHelp.h"
+#include "operacion/WorkingSet.h"
 #include "help/FakeEngine.h"
 
 namespace pontix {
@@ -454,6 +455,29 @@ TEST(HostDriven, UnwritableResultFileIsReportedAndTheWindowStillCloses) {
   EXPECT_TRUE(run.closed);
   EXPECT_EQ(driver.seen, (std::vector<std::string>{"QMessageBox:critical|Pontix|Unable to write to " +
                                                    (run.programDir / "falta" / "Horalia.ini").string()}));
+}
+
+// A run stopped without unwinding (a kill, a power cut): its tables set aside, one new table
+// half made. Opening the window puts the user's tables back and says so.
+TEST(MainWindow, OpeningPutsRightARunThatWasStopped) {
+  Desk desk;
+  const std::filesystem::path work = desk.drive / "KTEMP";
+  test::writeTable(work, "ASIGT", {{"CASIG", dbase::FieldKind::Text, 10}}, {{"EDITADA"}});
+  // Never destroyed, as a killed process never unwinds; static, so no leak checker minds.
+  alignas(ExportTransaction) static unsigned char stopped[sizeof(ExportTransaction)];
+  new (stopped) ExportTransaction(work);
+  test::writeTable(work, "ASIGT", {{"CASIG", dbase::FieldKind::Text, 10}}, {{"NUEVA"}});
+
+  ModalDriver driver({ModalDriver::pressOk()});
+  TMForm form({});
+  form.show();
+  EXPECT_TRUE(test::waitFor([&] { return driver.allStepsTaken(); }));
+  ASSERT_EQ(driver.seen.size(), 1u);
+  EXPECT_EQ(driver.seen[0].rfind("QMessageBox|Pontix|Se ha deshecho una exportación que no terminó (", 0), 0u)
+      << driver.seen[0];
+  EXPECT_EQ(test::tableRows(work, "ASIGT"), (std::vector<std::vector<std::string>>{{"EDITADA"}}));
+  EXPECT_FALSE(std::filesystem::exists(work / "PONTIX.DIARIO"));
+  EXPECT_FALSE(std::filesystem::exists(work / "PONTIX.APARTADAS"));
 }
 
 }  // namespace
