@@ -123,7 +123,7 @@ void removeJournal(const fs::path& work) {
   if (ec)
     throw Error(ErrorKind::IOError,
                 "No se pudo borrar el archivo " + journalPath(work).string() + ": " + systemErrorText(ec.value()));
-  io::syncFolder(work);
+  // Not flushed: a journal that comes back after a power cut only has its finished work done again.
 }
 
 // A name or folder/name of the working folder's own: never a way out of it.
@@ -230,13 +230,16 @@ void finishExport(const fs::path& work, const Journal& journal) {
       kept.insert(upper(m.from));
       moved.insert(m.from);
     }
+    // What ANTERIOR holds of the working tables, looked up once: the folder is read a name at a time
+    // otherwise.
+    const std::vector<std::string> there = workingSetFiles(previous);
     for (const Move& m : journal.moves) {
       const std::string& name = m.from;
       const fs::path aside = work / m.to;
       if (!isThere(aside)) continue;
-      for (const std::string& earlier : entriesNamed(previous, name)) {
+      for (const std::string& earlier : there) {
         const bool alreadyKept = moved.count(earlier) && !isThere(work / kAsideName / earlier);
-        if (earlier != name && !alreadyKept) removeFile(previous / earlier);
+        if (upper(earlier) == upper(name) && earlier != name && !alreadyKept) removeFile(previous / earlier);
       }
       io::renamePath(aside, previous / name);
     }
@@ -410,8 +413,10 @@ std::vector<std::string> tidyLeftovers(const fs::path& work) {
       }
     }
   }
-  io::syncFolder(previous);
-  io::syncFolder(work);
+  if (!done.empty()) {
+    io::syncFolder(previous);
+    io::syncFolder(work);
+  }
   return done;
 }
 
