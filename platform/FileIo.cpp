@@ -114,6 +114,12 @@ void File::sync() {
   if (::fsync(fd_) != 0) fail("No se pudo escribir en el archivo", path_, errno);
 }
 
+void File::startWriteback() noexcept {
+#ifdef __linux__
+  if (fd_ >= 0) ::sync_file_range(fd_, 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 void File::close() {
   if (fd_ < 0) return;
   int fd = fd_;

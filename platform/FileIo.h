@@ -35,6 +35,9 @@ class File {
   std::uint64_t size() const;
   void truncate(std::uint64_t length);
   void sync();
+  // Starts writing what the file holds to the disk without waiting for it, so that a later
+  // sync finds it done. Best effort; never fails.
+  void startWriteback() noexcept;
   void close();
 
  private:

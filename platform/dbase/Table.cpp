@@ -294,6 +294,9 @@ void Table::close() {
         throw;
       }
     }
+    // A table just written is flushed by whoever needs it kept through a power cut (Exportar,
+    // before its run counts as completed); the disk starts on it now, while the next one is built.
+    if (modified_) file_.startWriteback();
     file_.close();
     if (observer_) observer_->tableClosed(*this, recordCount());
   } catch (...) {
