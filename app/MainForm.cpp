@@ -263,7 +263,10 @@ void TMForm::runOperation(const std::function<void()>& operation) {
     showError("No hay memoria suficiente para terminar la operación");
   } catch (const std::exception& e) {
     restoreCursor();
-    showError(QString::fromStdString(e.what()));
+    // What the operation put right before it failed is said too: nobody would read it otherwise.
+    std::string text = e.what();
+    for (const std::string& line : state_.report.recovered()) text += "\n\n" + line;
+    showError(QString::fromStdString(text));
   }
 }
 

@@ -78,8 +78,11 @@ FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
 
 namespace {
 
+constexpr const char* kNoMemory = "No hay memoria suficiente para terminar la operación";
+
 // What to do after a run that changed nothing, by what stopped it.
-const char* remedyFor(ErrorKind kind) {
+const char* remedyFor(ErrorKind kind, const std::string& cause) {
+  if (cause == kNoMemory) return "Cierre otros programas y vuelva a exportar.";
   switch (kind) {
     case ErrorKind::Locked: return "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar.";
     case ErrorKind::IOError:
@@ -98,7 +101,7 @@ Error unchanged(ExportTransaction& transaction, ErrorKind kind, const std::strin
                            "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
                            "programas que las tengan abiertas.");
   }
-  return Error(kind, cause + "\n" + kNothingChanged + " " + remedyFor(kind));
+  return Error(kind, cause + "\n" + kNothingChanged + " " + remedyFor(kind, cause));
 }
 
 }  // namespace
@@ -132,7 +135,7 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
     if (!transaction.isOpen()) throw;  // completed: it says what is left to do
     throw unchanged(transaction, e.kind(), e.what());
   } catch (const std::bad_alloc&) {
-    throw unchanged(transaction, ErrorKind::IOError, "No hay memoria suficiente para terminar la operación");
+    throw unchanged(transaction, ErrorKind::InvalidArgument, kNoMemory);
   } catch (...) {
     transaction.rollback();
     throw;

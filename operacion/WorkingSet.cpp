@@ -147,8 +147,11 @@ Journal readJournal(const fs::path& work) {
   auto damaged = [&]() -> Error {
     return Error(ErrorKind::Corruption,
                  "El diario de operaciones " + file.string() +
-                     " está dañado y no se puede saber qué tablas hay que volver a poner. Compruebe las "
-                     "tablas de " + work.string() + " y de su carpeta ANTERIOR y borre después ese archivo.");
+                     " está dañado y no se puede saber qué tablas hay que volver a poner. Las tablas que "
+                     "había antes de esa operación están en " + (work / kAsideName).string() +
+                     ": compruebe las de esa carpeta, las de " + work.string() +
+                     " y las de ANTERIOR, deje en la carpeta de trabajo las que quiera conservar y borre "
+                     "después ese archivo y esa carpeta.");
   };
   Journal journal;
   bool first = true;
@@ -259,7 +262,7 @@ std::string refusal(const std::string& cause, const std::string& remedy) {
 std::string folderRemedy(int error, const char* again) {
   if (error == ENOSPC || error == EDQUOT) return std::string("Libere espacio en el disco y ") + again + ".";
   if (error == EACCES || error == EPERM || error == EROFS)
-    return std::string("Consiga permiso de escritura en esa carpeta (o use otra) y ") + again + ".";
+    return std::string("Consiga permiso de escritura en esa carpeta y ") + again + ".";
   return std::string("Compruébela y ") + again + ".";
 }
 
@@ -276,9 +279,10 @@ void checkPreviousFolder(const fs::path& work, const fs::path& previous) {
     try {
       io::makeFolder(previous);
     } catch (const Error& e) {
-      throw Error(ErrorKind::IOError, refusal(std::string(e.what()) +
-                                                  " (la carpeta donde Pontix guarda la versión anterior de las tablas)",
-                                              folderRemedy(EACCES, "vuelva a exportar")));
+      throw Error(ErrorKind::IOError,
+                  refusal(std::string(e.what()) + " (la carpeta donde Pontix guarda la versión anterior de las tablas)",
+                          "Compruebe que la carpeta de trabajo admite cambios y que queda espacio en el disco, y "
+                          "vuelva a exportar."));
     }
     io::syncFolder(work);
   }
@@ -320,6 +324,8 @@ void undoMoves(const fs::path& work, Journal journal) {
   while (journal.done > 0) {
     const Move& m = journal.moves[journal.done - 1];
     if (isThere(work / m.to) && !isThere(work / m.from)) {
+      // A run stopped after its last move has removed the folder of the set aside already.
+      io::makeFolder((work / m.from).parent_path());
       io::renamePath(work / m.to, work / m.from);
       io::syncFolder((work / m.from).parent_path());
       io::syncFolder((work / m.to).parent_path());
@@ -371,6 +377,14 @@ std::string tablesIn(const std::vector<std::string>& files) {
   return out;
 }
 
+// ".pontix.123456.tmp", io::probeMove's file.
+bool isMoveProbe(std::string_view name) {
+  constexpr std::string_view head = ".pontix.", tail = ".tmp";
+  if (name.size() <= head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) return false;
+  const std::string_view number = name.substr(head.size(), name.size() - head.size() - tail.size());
+  return number.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 // Files earlier versions of Pontix left when they were stopped: a table on its way into ANTERIOR
 // (the user's, newer than the copy there), one on its way back from it, temporary files.
 std::vector<std::string> tidyLeftovers(const fs::path& work) {
@@ -395,6 +409,12 @@ std::vector<std::string> tidyLeftovers(const fs::path& work) {
   for (fs::directory_iterator it(previous, ec), end; !ec && it != end; it.increment(ec))
     names.push_back(it->path().filename().string());
   for (const std::string& name : names) {
+    // The file an Exportar moves in to see that ANTERIOR takes the tables, stopped before it went.
+    if (isMoveProbe(name)) {
+      removeFile(previous / name);
+      done.push_back(name);
+      continue;
+    }
     for (const char* suffix : {".nueva", ".restaurando"}) {
       if (!name.ends_with(suffix)) continue;
       const std::string table = name.substr(0, name.size() - std::string_view(suffix).size());
@@ -517,10 +537,11 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory) : workingDirecto
                   .done = 0};
   for (const std::string& file : files) journal.moves.push_back({file, std::string(kAsideName) + "/" + file});
   const fs::path aside = work / kAsideName;
+  if (isThere(aside) && !(isFolder(aside) && fs::is_empty(aside)))
+    throw Error(ErrorKind::IOError, refusal("En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
+                                                " que no es de esta exportación",
+                                            "Revise lo que contiene, llévelo a otra carpeta y vuelva a exportar."));
   try {
-    if (isThere(aside) && !(isFolder(aside) && fs::is_empty(aside)))
-      throw Error(ErrorKind::IOError, "En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
-                                          " que no es de esta exportación");
     writeJournal(work, journal);
   } catch (const Error& e) {
     throw Error(e.kind(), refusal(e.what(), "Compruebe que queda espacio en el disco y que la carpeta admite "
@@ -533,15 +554,21 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory) : workingDirecto
       if (io::moveUnlessInUse(work / m.from, work / m.to) == io::MoveResult::InUse)
         throw Error(ErrorKind::Locked,
                     refusal("La tabla " + (work / m.from).string() + " está abierta por otro programa",
-                            "Cierre Horalia (o el programa que la tenga abierta) y vuelva a exportar."));
+                            "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar."));
     }
     io::syncFolder(aside);
     io::syncFolder(work);
   } catch (const Error& e) {
-    const bool said = std::string_view(e.what()).find(kNothingChanged) != std::string_view::npos;
-    rollback();
-    if (said) throw;
-    throw Error(e.kind(), refusal(e.what(), folderRemedy(0, "vuelva a exportar")));
+    try {
+      rollback();
+    } catch (const std::exception& undo) {
+      throw Error(e.kind(), std::string(e.what()) + "\nLas tablas de trabajo no se han podido dejar todavía como "
+                                                    "estaban (" + undo.what() +
+                                "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
+                                "programas que las tengan abiertas.");
+    }
+    if (std::string_view(e.what()).find(kNothingChanged) != std::string_view::npos) throw;
+    throw Error(e.kind(), refusal(e.what(), "Compruebe que la carpeta de trabajo admite cambios y vuelva a exportar."));
   }
 }
 

@@ -195,7 +195,7 @@ TEST(HostileStates, AReadOnlyWorkingFolderStopsTheOperationsAndKeepsEverything) 
   // Refused before a table is touched, saying what to do.
   EXPECT_EQ(exported.output, "No se puede trabajar en la carpeta " + w.work.string() +
                                  ": permiso denegado. No se ha cambiado ninguna tabla de trabajo. Consiga permiso "
-                                 "de escritura en esa carpeta (o use otra) y vuelva a intentarlo.\n");
+                                 "de escritura en esa carpeta y vuelva a intentarlo.\n");
   for (const char* name : {"MATIB.DBF", "MATIB.MDX"})
     EXPECT_TRUE(test::readFile(w.work / name) == before[name]) << name << " changed";
 
