@@ -470,6 +470,9 @@ void Table::writeAppends() {
   appended_ += format::kEndOfFile;
   try {
     file_.writeAt(start, appended_);
+    // The disk writes a large table while it grows: a flush when it is closed then waits only for
+    // the end.
+    file_.startWriteback();
     appended_.pop_back();
     diskRecords_ += added;
     try {
