@@ -184,6 +184,16 @@ void CursosGrid::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
+  // Past the last editable cell (before the first, going back) Tab leaves the grid for the next
+  // control, as Ctrl+Tab always does: the keyboard alone must reach the buttons.
+  if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) && state() != EditingState) {
+    const bool forward = event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier);
+    if ((event->modifiers() & Qt::ControlModifier) || !nextEditable(currentIndex(), forward).isValid()) {
+      QWidget::focusNextPrevChild(forward);
+      event->accept();
+      return;
+    }
+  }
   QTableView::keyPressEvent(event);
 }
 
@@ -346,7 +356,7 @@ TControlCursos::TControlCursos(ProgramState& state, QWidget* owner)
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(514, 397, 105, 25);
   BitBtn1->setDefault(true);
-  BitBtn2 = new QPushButton("Forzar Salida Sin Terminar Proceso ", background);
+  BitBtn2 = new QPushButton("&Forzar Salida Sin Terminar Proceso ", background);
   BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setGeometry(458, 424, 217, 24);
   QPalette red = BitBtn2->palette();
@@ -628,6 +638,17 @@ void TControlCursos::reject() {
       releaseTable();
     });
   QDialog::reject();
+}
+
+// Escape drops what is being typed in a cell and nothing more: it must not end the assignment
+// without its check. The close box still does.
+void TControlCursos::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) {
+    CursosTDBGrid->revertTyping();
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void TControlCursos::releaseTable() {

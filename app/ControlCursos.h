@@ -59,6 +59,7 @@ class TControlCursos : public QDialog {
 
   // Escape and the close box: what was typed is kept, nothing is checked.
   void reject() override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -334,12 +334,14 @@ void TMForm::showFinished(const std::string& text, const RunReport& report) {
 }
 
 bool TMForm::confirmSubjectLines() {
-  QMessageBox box(QMessageBox::Warning, "Creación automática de Líneas de Asignaturas",
-                  "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"
-                  "que esta aplicación estime necesarias para cada Grupo? \n\r"
-                  "Seguramente se crearán más líneas de las necesarias, \n\r"
-                  "pero podrá eliminar las que considere innecesarias. \n\r"
-                  "                            ¿Crear Líneas?",
+  // Each line break of the text is one: Qt would break at "\n" and again at "\r".
+  QString text = "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"
+                 "que esta aplicación estime necesarias para cada Grupo? \n\r"
+                 "Seguramente se crearán más líneas de las necesarias, \n\r"
+                 "pero podrá eliminar las que considere innecesarias. \n\r"
+                 "                            ¿Crear Líneas?";
+  text.replace("\n\r", "\n");
+  QMessageBox box(QMessageBox::Warning, "Creación automática de Líneas de Asignaturas", text,
                   QMessageBox::Ok | QMessageBox::Cancel, dialogParent());
   box.setDefaultButton(QMessageBox::Ok);
   const int answer = runModal(box);

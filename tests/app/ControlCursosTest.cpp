@@ -202,7 +202,7 @@ TEST(ControlCursos, LayoutTextsAndNavigator) {
   EXPECT_FALSE(child<QWidget>(d, "BitBtn2")->isVisible());
   EXPECT_EQ(child<QPushButton>(d, "BitBtn1")->text(), "Aceptar");
   EXPECT_TRUE(child<QPushButton>(d, "BitBtn1")->isDefault());
-  EXPECT_EQ(child<QPushButton>(d, "BitBtn2")->text(), "Forzar Salida Sin Terminar Proceso ");
+  EXPECT_EQ(child<QPushButton>(d, "BitBtn2")->text(), "&Forzar Salida Sin Terminar Proceso ");
   EXPECT_EQ(child<QWidget>(d, "BitBtn2")->palette().color(QPalette::ButtonText), QColor(Qt::red));
 
   for (QWidget* w :
@@ -356,9 +356,9 @@ TEST(ControlCursos, AValueStillBeingTypedIsKeptByEveryWayOut) {
   }
 }
 
-// Escape first drops what is being typed in a cell, as in any grid; outside a cell editor it
-// is the close box: no check, what was entered is kept.
-TEST(ControlCursos, EscapeDropsTheCellBeingTypedThenCloses) {
+// Escape drops what is being typed in a cell, as in any grid, and nothing more: it never ends
+// the assignment without its check. The close box does, keeping what was entered.
+TEST(ControlCursos, EscapeDropsTheCellBeingTypedAndNothingMore) {
   Courses desk({{"ESO1", "1r d'ESO", "", ""}});
   Pass pass;
   type("ESO");
@@ -366,20 +366,44 @@ TEST(ControlCursos, EscapeDropsTheCellBeingTypedThenCloses) {
   EXPECT_TRUE(pass.dialog.isVisible());
   EXPECT_FALSE(pass.grid->typing());
   EXPECT_EQ(pass.current().data().toString(), "");
-  type("BCT");
+  ModalDriver driver({});
   press(Qt::Key_Escape);
+  press(Qt::Key_Escape);
+  EXPECT_TRUE(pass.dialog.isVisible());
   type("BAT");
   press(Qt::Key_Tab);
   press(Qt::Key_Tab);  // past the last cell, to the OK button
   ASSERT_TRUE(child<QPushButton>(pass.dialog, "BitBtn1")->hasFocus());
-  ModalDriver driver({});
   press(Qt::Key_Escape);
+  EXPECT_TRUE(pass.dialog.isVisible());
+
+  pass.dialog.close();
   EXPECT_FALSE(pass.dialog.isVisible());
   EXPECT_EQ(pass.dialog.result(), QDialog::Rejected);
   EXPECT_TRUE(driver.seen.empty());
   EXPECT_EQ(pass.dialog.FaltaDato, 0);
   EXPECT_EQ(pass.dialog.Salida, "");
   EXPECT_EQ(desk.read(), (std::vector<Course>{{"ESO1", "1r d'ESO", "BAT", ""}}));
+}
+
+// Out of a cell editor too, Tab at the last cell leaves the grid, Shift+Tab comes back, and
+// Ctrl+Tab leaves it from anywhere: the keyboard alone reaches the buttons.
+TEST(ControlCursos, TabLeavesTheGridAtItsEnd) {
+  Courses desk({{"ESO1", "1r d'ESO", "", ""}, {"ESO2", "2n d'ESO", "", ""}});
+  Pass pass;
+  pass.grid->setCurrentIndex(pass.grid->model()->index(1, CursosModel::CURSO));
+  press(Qt::Key_Escape);
+  ASSERT_FALSE(pass.grid->typing());
+  ASSERT_TRUE(pass.grid->hasFocus());
+  press(Qt::Key_Tab);
+  EXPECT_TRUE(child<QPushButton>(pass.dialog, "BitBtn1")->hasFocus());
+  press(Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_TRUE(pass.grid->hasFocus());
+  pass.grid->setCurrentIndex(pass.grid->model()->index(0, CursosModel::NIVEL));
+  press(Qt::Key_Escape);
+  press(Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_FALSE(pass.grid->hasFocus());
+  EXPECT_TRUE(pass.dialog.isVisible());
 }
 
 // In a later pass the force-exit button and its warning show from the start, until a column

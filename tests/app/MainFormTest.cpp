@@ -236,6 +236,9 @@ TEST(MainWindow, CompletedExportarDisablesBothButtons) {
   child<QPushButton>(form, "BExportar")->click();
   ASSERT_EQ(driver.seen.size(), 4u);
   EXPECT_EQ(driver.seen[2].rfind("QMessageBox|Creación automática de Líneas de Asignaturas|", 0), 0u);
+  // One break between lines: a "\r" after each "\n" would show as a blank line.
+  EXPECT_NE(driver.seen[2].find("Asignaturas \nque esta aplicación"), std::string::npos) << driver.seen[2];
+  EXPECT_EQ(driver.seen[2].find('\r'), std::string::npos);
   EXPECT_EQ(driver.seen[3], "QMessageBox|Pontix|Proceso finalizado");
   EXPECT_FALSE(child<QPushButton>(form, "BExportar")->isEnabled());
   EXPECT_FALSE(child<QPushButton>(form, "BImportar")->isEnabled());
