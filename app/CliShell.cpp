@@ -108,6 +108,14 @@ bool CliShell::chooseXmlFile(std::string& path) {
   return true;
 }
 
+bool CliShell::confirmEmptyDocument() {
+  if (options_.emptyAllowed) return true;
+  err_ << "El documento " << options_.document
+       << " no contiene materias, profesores, aulas ni cursos: no se ha cambiado ninguna tabla de trabajo.\n"
+          "Si de verdad quiere vaciar las tablas de trabajo, repita la orden con --vaciar.\n";
+  return false;
+}
+
 void CliShell::showMessage(const std::string& text) {
   if (text == "No existe archivo")
     err_ << text << ": " << options_.document << '\n';

@@ -30,12 +30,15 @@ class CliShell : public Shell {
     bool subjectLines = true;      // answer OK to the subject-lines box
     bool allowIncomplete = false;  // leave the assignment as the close box does
     bool previousLevels = false;   // fill blank levels from the previous CURSOST first
+    bool emptyAllowed = false;     // a document with nothing in it may empty the tables
   };
   CliShell(Options options, std::ostream& out, std::ostream& err)
       : options_(std::move(options)), out_(out), err_(err) {}
 
   bool chooseXmlFile(std::string& path) override;
   void showMessage(const std::string& text) override;
+  // Refuses, saying how to go on, unless asked beforehand.
+  bool confirmEmptyDocument() override;
   bool confirmSubjectLines() override { return options_.subjectLines; }
   // Fills in CURSOST from the previous CURSOST when asked, then from the levels file. A course left without
   // level or course number ends the run as a forced exit, its code printed, unless incomplete courses are

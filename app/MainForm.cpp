@@ -333,6 +333,18 @@ void TMForm::showFinished(const std::string& text, const RunReport& report) {
   stopIfHostGone();
 }
 
+bool TMForm::confirmEmptyDocument() {
+  QMessageBox box(QMessageBox::Warning, kApplicationTitle,
+                  "El documento no contiene materias, profesores, aulas ni cursos. ¿Vaciar de todos modos las "
+                  "tablas de trabajo?",
+                  QMessageBox::Yes | QMessageBox::No, dialogParent());
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  const int answer = runModal(box);
+  stopIfHostGone();
+  return answer == QMessageBox::Yes;
+}
+
 bool TMForm::confirmSubjectLines() {
   // Each line break of the text is one: Qt would break at "\n" and again at "\r".
   QString text = "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"

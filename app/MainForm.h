@@ -51,6 +51,7 @@ class TMForm : public QWidget, public Shell {
   bool chooseXmlFile(std::string& path) override;
   void showMessage(const std::string& text) override;
   void showFinished(const std::string& text, const RunReport& report) override;
+  bool confirmEmptyDocument() override;
   bool confirmSubjectLines() override;
   CourseAssignmentPass runCourseAssignmentPass(ProgramState& state) override;
   void setWaitCursor() override;

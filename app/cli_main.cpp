@@ -45,7 +45,7 @@ const char* const kUsageText =
 
 const char* const kExportarHelp =
     "Uso: pontix-cli exportar DOCUMENTO.xml [--trabajo DIR] [--niveles NIVELES.csv]\n"
-    "                         [--niveles-anteriores] [--sin-lineas] [--incompletos]\n"
+    "                         [--niveles-anteriores] [--sin-lineas] [--incompletos] [--vaciar]\n"
     "                         [--informe INFORME.json]\n"
     "\n"
     "Crea las tablas de trabajo de Horalia desde el documento de Scolaria.\n"
@@ -57,6 +57,8 @@ const char* const kExportarHelp =
     "                         los de la versión anterior de CURSOST (en ANTERIOR)\n"
     "  --sin-lineas           no propone las líneas de asignaturas\n"
     "  --incompletos          sigue aunque algún curso quede sin nivel o sin curso\n"
+    "  --vaciar               sigue aunque el documento no tenga materias, profesores, aulas\n"
+    "                         ni cursos (sin ella, ese documento no cambia ninguna tabla)\n"
     "  --informe INFORME.json escribe en JSON el informe de lo que la conversión ha hecho\n"
     "                         con los datos (el resumen sale siempre por la salida de errores)\n"
     "\n"
@@ -116,7 +118,7 @@ class UsageError {
 struct Arguments {
   std::vector<std::string> positional;
   std::optional<std::string> trabajo, niveles, salida, informe;
-  bool sinLineas = false, incompletos = false, nivelesAnteriores = false, help = false;
+  bool sinLineas = false, incompletos = false, nivelesAnteriores = false, vaciar = false, help = false;
 };
 
 Arguments parseArguments(int argc, char** argv, const std::vector<std::string_view>& allowed) {
@@ -142,10 +144,12 @@ Arguments parseArguments(int argc, char** argv, const std::vector<std::string_vi
     }
     std::string_view name = arg.substr(0, arg.find('='));
     if (!isAllowed(name)) throw UsageError("Opción desconocida: " + std::string(arg));
-    if (name == "--sin-lineas" || name == "--incompletos" || name == "--niveles-anteriores") {
+    if (name == "--sin-lineas" || name == "--incompletos" || name == "--niveles-anteriores" ||
+        name == "--vaciar") {
       if (name != arg) throw UsageError("La opción " + std::string(name) + " no lleva valor");
       (name == "--sin-lineas"    ? args.sinLineas
        : name == "--incompletos" ? args.incompletos
+       : name == "--vaciar"      ? args.vaciar
                                  : args.nivelesAnteriores) = true;
       continue;
     }
@@ -218,7 +222,7 @@ void tellRecovered(const pontix::RunReport& report) {
 int exportar(int argc, char** argv) {
   Arguments args = parseArguments(
       argc, argv,
-      {"--trabajo", "--niveles", "--sin-lineas", "--incompletos", "--niveles-anteriores", "--informe"});
+      {"--trabajo", "--niveles", "--sin-lineas", "--incompletos", "--niveles-anteriores", "--vaciar", "--informe"});
   if (args.help) {
     std::cout << kExportarHelp;
     return kDone;
@@ -230,6 +234,7 @@ int exportar(int argc, char** argv) {
   options.subjectLines = !args.sinLineas;
   options.allowIncomplete = args.incompletos;
   options.previousLevels = args.nivelesAnteriores;
+  options.emptyAllowed = args.vaciar;
   std::unique_ptr<pontix::ProgramState> state = makeState(args);
   std::unique_ptr<pontix::io::AtomicFile> reportFile = startReportFile(args);
   pontix::cli::CliShell shell(std::move(options), std::cout, std::cerr);
@@ -244,7 +249,10 @@ int exportar(int argc, char** argv) {
     std::cerr << pontix::kNothingChanged << '\n';
     return kCoursesIncomplete;
   }
-  if (!shell.completed()) return kFailed;
+  if (!shell.completed()) {
+    tellRecovered(state->report);
+    return kFailed;
+  }
   reportRun(state->report, reportFile);
   return kDone;
 }

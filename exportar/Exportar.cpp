@@ -78,6 +78,13 @@ FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
 
 namespace {
 
+bool carriesNothing(const xml::Document& document) {
+  for (const char* path : {"/CENTRE/MATERIES/MATERIA", "/CENTRE/PLACES/PLACA", "/CENTRE/AULES/AULA",
+                           "/CENTRE/CURSOS/CURS"})
+    if (document.selectSingle(path)) return false;
+  return true;
+}
+
 constexpr const char* kNoMemory = "No hay memoria suficiente para terminar la operación";
 
 // What to do after a run that changed nothing, by what stopped it.
@@ -118,6 +125,10 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
   state.document.reset();
   state.document = loadAdministrationDocument(state.selectedFileName);
   shell.checkOutputs();
+  if (carriesNothing(*state.document) && !shell.confirmEmptyDocument()) {
+    if (state.hostDriven) shell.closeMainWindow();
+    return;
+  }
 
   // From here on the run changes all the tables or none.
   ExportTransaction transaction(state.workingDirectory);

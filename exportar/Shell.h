@@ -32,6 +32,10 @@ class Shell {
   // Checks, before any table is touched, that what the operation writes besides the tables
   // (the result for the host, a report file) can be written; throws pontix::Error when not.
   virtual void checkOutputs() {}
+  // Asked when the administration document carries no subjects, teacher posts, rooms or courses:
+  // going on would empty every working table, and it is almost always the wrong file. True to
+  // go on all the same.
+  virtual bool confirmEmptyDocument() = 0;
   // The subject-lines confirmation box; true only for OK.
   virtual bool confirmSubjectLines() = 0;
   // Shows one level and course assignment dialog modally over the main window.

@@ -10,13 +10,14 @@
 namespace pontix::test {
 
 // A Shell that answers from queues and records, in order, what the operation asked for:
-// "dialog", "message:<text>", "lines?", "pass", "wait", "restore", "disable", "completed",
-// "close".
+// "dialog", "message:<text>", "empty?", "lines?", "pass", "wait", "restore", "disable",
+// "completed", "close".
 class FakeShell : public Shell {
  public:
   std::deque<std::optional<std::string>> dialogAnswers;  // nothing: cancel (also when empty)
   std::deque<CourseAssignmentPass> passes;               // empty: a complete OK pass
   bool linesAnswer = true;
+  bool emptyAnswer = false;
   std::vector<std::string> events;
 
   bool chooseXmlFile(std::string& path) override {
@@ -28,6 +29,10 @@ class FakeShell : public Shell {
     return answer.has_value();
   }
   void showMessage(const std::string& text) override { events.push_back("message:" + text); }
+  bool confirmEmptyDocument() override {
+    events.push_back("empty?");
+    return emptyAnswer;
+  }
   bool confirmSubjectLines() override {
     events.push_back("lines?");
     return linesAnswer;

@@ -25,10 +25,15 @@ TEST(CommandLine, ExportarExitCodesAndMessages) {
     std::string output;  // a part of what it prints
   };
   const Case cases[] = {
-      {shellQuote((dir / "centre.xml").string()) + work, 0, "Proceso finalizado\n"},
+      // A document with nothing in it would empty every table: only when asked for.
+      {shellQuote((dir / "centre.xml").string()) + work, 1,
+       "centre.xml no contiene materias, profesores, aulas ni cursos: no se ha cambiado ninguna tabla de "
+       "trabajo.\nSi de verdad quiere vaciar las tablas de trabajo, repita la orden con --vaciar.\n"},
+      {shellQuote((dir / "centre.xml").string()) + work + " --vaciar", 0, "Proceso finalizado\n"},
       {shellQuote((dir / "centre.xml").string()) +
-           " --sin-lineas --incompletos --trabajo=" + shellQuote((dir / "KTEMP").string()),
+           " --sin-lineas --incompletos --vaciar --trabajo=" + shellQuote((dir / "KTEMP").string()),
        0, "Proceso finalizado\n"},
+      {"a.xml --vaciar=si", 2, "La opción --vaciar no lleva valor"},
       {shellQuote((dir / "centre.xml").string()) + " --trabajo " + shellQuote((dir / "NADA").string()), 1,
        "No existe la carpeta " + (dir / "NADA").string()},
       {shellQuote((dir / "falta.xml").string()) + work, 1,

@@ -39,6 +39,9 @@ struct Desk {
   }
 };
 
+// A subject and nothing else: no course, so the assignment dialog has nothing to ask.
+const char* const kSmallDocument = "<CENTRE><MATERIES><MATERIA codi='M1' curta='M'/></MATERIES></CENTRE>";
+
 // The assignment dialog's OK: with no course in the document nothing is missing.
 ModalDriver::Step acceptCourses() {
   return [](QWidget* modal) { modal->findChild<QPushButton*>("BitBtn1")->click(); };
@@ -153,7 +156,7 @@ TEST(MainWindow, HelpReachesTheEngineWithTheHelpFileBesideTheProgram) {
 
 TEST(MainWindow, F1InTheAssignmentDialogAsksForContextOne) {
   Desk desk;
-  std::filesystem::path document = desk.document("<CENTRE/>");
+  std::filesystem::path document = desk.document(kSmallDocument);
   test::FakeEngine engine;
   ApplicationHelp help(engine.loader());
   qApp->setProperty("helpFile", kHelpFile);
@@ -228,7 +231,7 @@ TEST(MainWindow, QtsOwnDialogsSpeakSpanish) {
 
 TEST(MainWindow, CompletedExportarDisablesBothButtons) {
   Desk desk;
-  std::filesystem::path document = desk.document("<CENTRE/>");
+  std::filesystem::path document = desk.document(kSmallDocument);
   TMForm form({});
   form.show();
   ModalDriver driver({ModalDriver::chooseFile(q(document)), acceptCourses(), ModalDriver::pressOk(),
@@ -414,7 +417,7 @@ TEST(HostDriven, CancelledExportarWritesMinusOneAndKeepsOtherSections) {
 
 TEST(HostDriven, CompletedExportarClosesTheWindowWithOne) {
   HostRun run;
-  std::filesystem::path document = run.desk.document("<CENTRE/>");
+  std::filesystem::path document = run.desk.document(kSmallDocument);
   ModalDriver driver({ModalDriver::chooseFile(q(document)), acceptCourses(), ModalDriver::pressOk(),
                       ModalDriver::pressOk()});
   run.start({"Exportar", "ABCDEF01"});

@@ -14,7 +14,8 @@ using test::FakeShell;
 using test::TempDir;
 using Events = std::vector<std::string>;
 
-const char* const kDocument = "<?xml version='1.0'?><CENTRE><MATERIES/></CENTRE>";
+const char* const kDocument =
+    "<?xml version='1.0'?><CENTRE><MATERIES><MATERIA codi='M1' curta='M'/></MATERIES></CENTRE>";
 
 // Each builder records its name and writes a one-field table named after it; `failing`
 // throws instead, the way a builder fails when the engine does.
@@ -250,6 +251,25 @@ TEST(ImportarDriver, SolutionFileGoesBesideTheSelectedFile) {
             std::filesystem::path("/datos/saga/SolucioHorari.xml"));
   EXPECT_EQ(solutionFilePath("/datos/saga/SolucioHorari.xml"),
             std::filesystem::path("/datos/saga/SolucioHorari.xml"));
+}
+
+// A well-formed document with no subjects, posts, rooms or courses is almost always the wrong
+// file: the run asks before emptying every table, and by default changes nothing.
+TEST(ExportarDriver, ADocumentWithNothingInItAsksFirst) {
+  for (bool host : {false, true}) {
+    Fixture f;
+    f.state.hostDriven = host;
+    f.shell.dialogAnswers = {f.document("<CENTRE><MATERIES/><ACTIVITATS/><CURSOS/></CENTRE>")};
+    f.exportar();
+    EXPECT_EQ(f.shell.events, host ? (Events{"dialog", "empty?", "close"}) : (Events{"dialog", "empty?"}));
+    EXPECT_EQ(f.state.resultFlag, 0);
+    EXPECT_TRUE(std::filesystem::is_empty(f.work.path()));
+  }
+  Fixture f;
+  f.shell.emptyAnswer = true;
+  f.shell.dialogAnswers = {f.document("<CENTRE/>")};
+  f.exportar();
+  EXPECT_EQ(f.shell.events.back(), "completed");
 }
 
 }  // namespace

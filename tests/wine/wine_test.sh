@@ -104,7 +104,7 @@ wait "$host"
 # 3. A table locked with LockFile is not rebuilt; the converter's lock refuses LockFile.
 TRABAJO=$WORK/trabajo
 mkdir -p "$TRABAJO"
-printf "<?xml version='1.0' encoding='UTF-8'?><CENTRE><CURSOS/></CENTRE>" >"$WORK/centre.xml"
+printf "<?xml version='1.0' encoding='UTF-8'?><CENTRE><PLACES><PLACA codi='P1' descripcio='Pere' curta='PERE'/></PLACES></CENTRE>" >"$WORK/centre.xml"
 "$CLI" exportar "$WORK/centre.xml" --trabajo "$TRABAJO" >/dev/null 2>&1 || fail "la primera exportación falla"
 PROFT=$(find "$TRABAJO" -maxdepth 1 -iname proft.dbf | head -1)
 if [ -z "$PROFT" ]; then
