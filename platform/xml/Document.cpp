@@ -287,6 +287,7 @@ class LookAhead {
 struct LoadState {
   xmlParserCtxtPtr ctxt = nullptr;
   getEntitySAXFunc getEntity = nullptr;
+  endDocumentSAXFunc endDocument = nullptr;
   getParameterEntitySAXFunc getParameterEntity = nullptr;
   attributeDeclSAXFunc attributeDecl = nullptr;
 
@@ -492,6 +493,26 @@ void keepFirstError(void* data, xmlErrorPtr error) noexcept {
   }
 }
 
+// libxml2 takes a NUL after the root element for the end of the file and reads no further:
+// content after the root like any other, whatever follows it.
+void checkedEndDocument(void* data) {
+  auto* ctxt = static_cast<xmlParserCtxtPtr>(data);
+  auto* state = static_cast<LoadState*>(ctxt->_private);
+  if (ctxt->wellFormed && !state->refused && !state->seenFatal && ctxt->input &&
+      ctxt->input->cur < ctxt->input->end) {
+    xmlError unread{};
+    unread.domain = XML_FROM_PARSER;
+    unread.code = XML_ERR_DOCUMENT_END;
+    try {
+      state->refuse(spanishReason(unread), XML_ERR_DOCUMENT_END);
+    } catch (const std::bad_alloc&) {
+      state->outOfMemory = true;
+      state->refuse("", XML_ERR_NO_MEMORY);
+    }
+  }
+  if (state->endDocument) state->endDocument(data);
+}
+
 void ignoreMessage(void*, const char*, ...) {}
 
 // libxml2's error handlers are per thread; the caller's come back whatever happens.
@@ -677,6 +698,17 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
         file, "la codificación declarada '" + encoding + "' no está admitida: guarde el documento en UTF-8",
         1, 0, XML_ERR_UNSUPPORTED_ENCODING);
   }
+  // libxml2 would read what follows the mark in the declared encoding: María turns into MarÃ­a.
+  if (std::optional<markup::EncodingConflict> conflict = markup::conflictingEncoding(start)) {
+    const std::string what =
+        conflict->actual == "UTF-8" ? "empieza con la marca de UTF-8 (BOM)" : "está en " + conflict->actual;
+    std::string advice = "guárdelo de nuevo en UTF-8 sin declarar otra codificación";
+    if (conflict->markAlone) advice += ", o quite la marca si está de verdad en " + conflict->declared;
+    throw ParseError(
+        file,
+        "el documento " + what + " pero declara la codificación '" + conflict->declared + "': " + advice, 1,
+        0, XML_ERR_INVALID_ENCODING);
+  }
   // A look at the markup, a piece at a time ahead of the parse, which reads the file again.
   std::optional<LookAhead> started;
   try {
@@ -709,6 +741,8 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   state.getEntity = sax->getEntity;
   state.getParameterEntity = sax->getParameterEntity;
   state.attributeDecl = sax->attributeDecl;
+  state.endDocument = sax->endDocument;
+  sax->endDocument = checkedEndDocument;
   sax->getEntity = guardedEntity;
   sax->getParameterEntity = guardedParameterEntity;
   sax->attributeDecl = countedAttributeDecl;

@@ -211,6 +211,15 @@ std::string upper(std::string_view s) {
   return out;
 }
 
+// The name goes into the message the user reads: a NUL would cut it short, other control bytes
+// or half a character would garble it.
+std::string shown(std::string_view name) {
+  std::string safe(name.substr(0, 40));
+  for (char& c : safe)
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
+  return safe;
+}
+
 // A declared encoding in which '<', '=', '>' and the quotes might not be those ASCII bytes.
 std::string refused(std::string_view name) {
   if (name.empty()) return "";
@@ -220,12 +229,7 @@ std::string refused(std::string_view name) {
     if (n == exact) return "";
   for (std::string_view prefix : {"ISO-8859-", "ISO8859-", "LATIN", "WINDOWS-125", "CP125"})
     if (n.starts_with(prefix)) return "";
-  // The name goes into the message the user reads: a NUL would cut it short, other control
-  // bytes or half a character would garble it.
-  std::string shown(name.substr(0, 40));
-  for (char& c : shown)
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) c = '?';
-  return shown;
+  return shown(name);
 }
 
 // The encoding named by the XML declaration at the start of the skeleton, if any.
@@ -329,6 +333,32 @@ std::string unreadableEncoding(std::string_view bytes) {
   }
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   return refused(declaredEncoding(bytes.substr(0, 1024)));
+}
+
+std::optional<EncodingConflict> conflictingEncoding(std::string_view bytes) {
+  std::string actual, declared;
+  switch (unitsOf(bytes)) {
+    case Units::Utf16LE:
+      actual = "UTF-16LE";
+      declared = declaredEncoding(asciiOfUtf16(bytes, false, 1024));
+      break;
+    case Units::Utf16BE:
+      actual = "UTF-16BE";
+      declared = declaredEncoding(asciiOfUtf16(bytes, true, 1024));
+      break;
+    case Units::Bytes:
+      if (!bytes.starts_with("\xEF\xBB\xBF")) return std::nullopt;
+      actual = "UTF-8";
+      declared = declaredEncoding(bytes.substr(3, 1024));
+      break;
+    default: return std::nullopt;
+  }
+  if (declared.empty()) return std::nullopt;
+  const std::string name = upper(declared);
+  const bool utf8 = name == "UTF-8" || name == "UTF8";
+  const bool utf16 = name.starts_with("UTF-16") || name.starts_with("UTF16");
+  if (actual == "UTF-8" ? utf8 : name == "UTF-16" || name == "UTF16" || name == actual) return std::nullopt;
+  return EncodingConflict{actual, shown(declared), actual == "UTF-8" && !utf16};
 }
 
 }  // namespace pontix::xml::markup

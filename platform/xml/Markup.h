@@ -42,4 +42,16 @@ std::optional<CrowdedTag> crowdedStartTagInStream(const Read& read, std::size_t&
 // (UTF-7, UTF-32, EBCDIC ...); empty for the encodings Pontix reads.
 std::string unreadableEncoding(std::string_view bytes);
 
+// A document whose first bytes settle its encoding (a byte-order mark, or UTF-16's zero bytes)
+// while its declaration names another: XML takes that as a fault, and libxml2 would read the
+// rest in the declared one.
+struct EncodingConflict {
+  std::string actual;    // "UTF-8" (its mark), "UTF-16LE" or "UTF-16BE"
+  std::string declared;  // as declared, safe to show
+  bool markAlone;        // a UTF-8 mark and a one-byte encoding: without the mark it may be right
+};
+
+// For a document whose encoding unreadableEncoding() accepts.
+std::optional<EncodingConflict> conflictingEncoding(std::string_view bytes);
+
 }  // namespace pontix::xml::markup

@@ -88,6 +88,10 @@ TEST(XmlLoad, MalformedFilesAreExplainedInSpanishWithTheirLine) {
       {"<A b='1'\n b='2'/>", "el atributo 'b' aparece dos veces", 2},
       {"<A b=1/>", "entre comillas", 1},
       {"<A/>\n<B/>", "después del elemento raíz", 2},
+      // libxml2 takes a NUL for the end of the file: whatever follows it would go unread.
+      {std::string("<A/>\0", 5), "después del elemento raíz", 1},
+      {std::string("<A/>\n<!-- -->\n\0\0<B/>", 21), "después del elemento raíz", 3},
+      {utf16("<A/>\n", false) + std::string("\0\0", 2), "después del elemento raíz", 2},
       {deep, "anidados a demasiada profundidad", 1},
   };
   test::TempDir dir;
@@ -111,6 +115,78 @@ TEST(XmlLoad, MalformedFilesAreExplainedInSpanishWithTheirLine) {
     }
   }
   EXPECT_THROW(Document::load(dir / "no-existe.xml", {}), Error);
+}
+
+// XML lets a byte-order mark settle the encoding: a declaration naming another one contradicts
+// it, and libxml2 would read the text after a UTF-8 mark as the declared one.
+TEST(XmlLoad, AByteOrderMarkAndADeclarationMustAgree) {
+  const std::string mark = "\xEF\xBB\xBF";
+  auto declaring = [](std::string_view encoding) {
+    return "<?xml version=\"1.0\" encoding=\"" + std::string(encoding) + "\"?>";
+  };
+  const std::string utf8Body =
+      "<CENTRE nom=\"Mar\xC3\xAD"
+      "a Fern\xC3\xA1ndez\"/>";
+  const std::string asciiBody = "<CENTRE nom=\"Maria\"/>";
+  const std::string advice = "': guárdelo de nuevo en UTF-8 sin declarar otra codificación";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string outcome;  // the name read, or the reason for the refusal
+    bool refused;
+  } cases[] = {
+      {"UTF-8 mark, ISO-8859-1", mark + declaring("ISO-8859-1") + utf8Body,
+       "el documento empieza con la marca de UTF-8 (BOM) pero declara la codificación 'ISO-8859-1" + advice +
+           ", o quite la marca si está de verdad en ISO-8859-1",
+       true},
+      {"UTF-8 mark, windows-1252", mark + declaring("windows-1252") + utf8Body,
+       "el documento empieza con la marca de UTF-8 (BOM) pero declara la codificación 'windows-1252" +
+           advice + ", o quite la marca si está de verdad en windows-1252",
+       true},
+      {"UTF-8 mark, US-ASCII", mark + declaring("US-ASCII") + asciiBody,
+       "el documento empieza con la marca de UTF-8 (BOM) pero declara la codificación 'US-ASCII" + advice +
+           ", o quite la marca si está de verdad en US-ASCII",
+       true},
+      // No mark would make it UTF-16: nothing to remove.
+      {"UTF-8 mark, UTF-16", mark + declaring("UTF-16") + utf8Body,
+       "el documento empieza con la marca de UTF-8 (BOM) pero declara la codificación 'UTF-16" + advice,
+       true},
+      {"UTF-8 mark, utf-8", mark + declaring("utf-8") + utf8Body, "María Fernández", false},
+      {"UTF-8 mark, Utf8 in single quotes", mark + "<?xml version='1.0' encoding='Utf8'?>" + utf8Body,
+       "María Fernández", false},
+      {"UTF-8 mark, no encoding declared", mark + "<?xml version=\"1.0\"?>" + utf8Body, "María Fernández",
+       false},
+      {"UTF-8 mark, no declaration", mark + utf8Body, "María Fernández", false},
+      {"UTF-16LE mark, ISO-8859-1", utf16(declaring("ISO-8859-1") + asciiBody, false),
+       "el documento está en UTF-16LE pero declara la codificación 'ISO-8859-1" + advice, true},
+      {"UTF-16BE mark, windows-1252", utf16(declaring("windows-1252") + asciiBody, true),
+       "el documento está en UTF-16BE pero declara la codificación 'windows-1252" + advice, true},
+      {"UTF-16LE mark, UTF-8", utf16(declaring("UTF-8") + asciiBody, false),
+       "el documento está en UTF-16LE pero declara la codificación 'UTF-8" + advice, true},
+      {"UTF-16LE mark, UTF-16BE", utf16(declaring("UTF-16BE") + asciiBody, false),
+       "el documento está en UTF-16LE pero declara la codificación 'UTF-16BE" + advice, true},
+      {"UTF-16 without a mark, ISO-8859-1", utf16(declaring("ISO-8859-1") + asciiBody, false).substr(2),
+       "el documento está en UTF-16LE pero declara la codificación 'ISO-8859-1" + advice, true},
+      {"UTF-16LE mark, utf-16le", utf16(declaring("utf-16le") + asciiBody, false), "Maria", false},
+      {"UTF-16BE mark, UTF-16BE", utf16(declaring("UTF-16BE") + asciiBody, true), "Maria", false},
+      {"UTF-8 mark, unknown encoding", mark + declaring("KLINGON") + utf8Body,
+       "la codificación declarada 'KLINGON' no está admitida: guarde el documento en UTF-8", true},
+  };
+  test::TempDir dir;
+  const std::filesystem::path file = dir / "doc.xml";
+  for (const Case& c : cases) {
+    test::writeFile(file, c.bytes);
+    try {
+      Document doc = Document::load(file, {});
+      EXPECT_FALSE(c.refused) << c.name;
+      EXPECT_EQ(doc.root()->attribute("nom"), c.outcome) << c.name;
+    } catch (const ParseError& e) {
+      EXPECT_TRUE(c.refused) << c.name << ": " << e.what();
+      EXPECT_EQ(e.what(),
+                "El archivo " + file.string() + " no es un documento XML válido: " + c.outcome + " (línea 1)")
+          << c.name;
+    }
+  }
 }
 
 TEST(XmlLoad, LibxmlPrintsNothing) {
