@@ -148,7 +148,11 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
   } catch (const std::bad_alloc&) {
     throw unchanged(transaction, ErrorKind::InvalidArgument, kNoMemory);
   } catch (...) {
-    transaction.rollback();
+    try {
+      transaction.rollback();
+    } catch (...) {
+      // The journal stays: the next operation in the folder puts the tables back.
+    }
     throw;
   }
   for (const std::string& table : kept) state.report.keptPrevious(table);
