@@ -148,12 +148,12 @@ CourseAssignmentPass CliShell::runCourseAssignmentPass(ProgramState& state) {
     const std::string code = CODI.asText();
     if (auto it = byCode.find(code); it != byCode.end()) {
       table.edit();
-      for (auto [field, given] : {std::pair{&NIVEL, &it->second->level}, std::pair{&CURSO, &it->second->course}}) {
+      for (auto [field, given] :
+           {std::pair{&NIVEL, &it->second->level}, std::pair{&CURSO, &it->second->course}}) {
         std::string text;
         std::size_t replaced = 0;
         ansi::fromUtf8(*given, text, replaced);
-        if (replaced)
-          state.report.noteReplaced("CURSOST." + field->name(), *given, text, replaced);
+        if (replaced) state.report.noteReplaced("CURSOST." + field->name(), *given, text, replaced);
         field->setText(text);
       }
       table.post();

@@ -334,10 +334,11 @@ void TMForm::showFinished(const std::string& text, const RunReport& report) {
 }
 
 bool TMForm::confirmEmptyDocument() {
-  QMessageBox box(QMessageBox::Warning, kApplicationTitle,
-                  "El documento no contiene materias, profesores, aulas ni cursos. ¿Vaciar de todos modos las "
-                  "tablas de trabajo?",
-                  QMessageBox::Yes | QMessageBox::No, dialogParent());
+  QMessageBox box(
+      QMessageBox::Warning, kApplicationTitle,
+      "El documento no contiene materias, profesores, aulas ni cursos. ¿Vaciar de todos modos las "
+      "tablas de trabajo?",
+      QMessageBox::Yes | QMessageBox::No, dialogParent());
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
   const int answer = runModal(box);
@@ -347,11 +348,12 @@ bool TMForm::confirmEmptyDocument() {
 
 bool TMForm::confirmSubjectLines() {
   // Each line break of the text is one: Qt would break at "\n" and again at "\r".
-  QString text = "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"
-                 "que esta aplicación estime necesarias para cada Grupo? \n\r"
-                 "Seguramente se crearán más líneas de las necesarias, \n\r"
-                 "pero podrá eliminar las que considere innecesarias. \n\r"
-                 "                            ¿Crear Líneas?";
+  QString text =
+      "¿Quiere crear automáticamente las Líneas de Asignaturas \n\r"
+      "que esta aplicación estime necesarias para cada Grupo? \n\r"
+      "Seguramente se crearán más líneas de las necesarias, \n\r"
+      "pero podrá eliminar las que considere innecesarias. \n\r"
+      "                            ¿Crear Líneas?";
   text.replace("\n\r", "\n");
   QMessageBox box(QMessageBox::Warning, "Creación automática de Líneas de Asignaturas", text,
                   QMessageBox::Ok | QMessageBox::Cancel, dialogParent());

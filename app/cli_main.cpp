@@ -13,8 +13,8 @@
 
 #include "app/CliShell.h"
 #include "exportar/Exportar.h"
-#include "operacion/WorkingSet.h"
 #include "importar/Importar.h"
+#include "operacion/WorkingSet.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
@@ -220,9 +220,9 @@ void tellRecovered(const pontix::RunReport& report) {
 }
 
 int exportar(int argc, char** argv) {
-  Arguments args = parseArguments(
-      argc, argv,
-      {"--trabajo", "--niveles", "--sin-lineas", "--incompletos", "--niveles-anteriores", "--vaciar", "--informe"});
+  Arguments args = parseArguments(argc, argv,
+                                  {"--trabajo", "--niveles", "--sin-lineas", "--incompletos",
+                                   "--niveles-anteriores", "--vaciar", "--informe"});
   if (args.help) {
     std::cout << kExportarHelp;
     return kDone;

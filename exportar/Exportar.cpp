@@ -65,10 +65,10 @@ FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
     // A folder that takes no change: what a stopped run left there cannot be put right, and its
     // tables are half made.
     if (hasUnfinishedOperation(state.workingDirectory))
-      throw Error(ErrorKind::IOError, "Una operación de Pontix no terminó en la carpeta " +
-                                          state.workingDirectory.string() +
-                                          " y no se puede deshacer porque la carpeta no admite cambios. Consiga "
-                                          "permiso de escritura en ella y vuelva a intentarlo.");
+      throw Error(ErrorKind::IOError,
+                  "Una operación de Pontix no terminó en la carpeta " + state.workingDirectory.string() +
+                      " y no se puede deshacer porque la carpeta no admite cambios. Consiga "
+                      "permiso de escritura en ella y vuelva a intentarlo.");
     return lock;
   }
   if (std::optional<std::string> recovered = recoverWorkingFolder(state.workingDirectory))
@@ -79,8 +79,8 @@ FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
 namespace {
 
 bool carriesNothing(const xml::Document& document) {
-  for (const char* path : {"/CENTRE/MATERIES/MATERIA", "/CENTRE/PLACES/PLACA", "/CENTRE/AULES/AULA",
-                           "/CENTRE/CURSOS/CURS"})
+  for (const char* path :
+       {"/CENTRE/MATERIES/MATERIA", "/CENTRE/PLACES/PLACA", "/CENTRE/AULES/AULA", "/CENTRE/CURSOS/CURS"})
     if (document.selectSingle(path)) return false;
   return true;
 }
@@ -91,7 +91,8 @@ constexpr const char* kNoMemory = "No hay memoria suficiente para terminar la op
 const char* remedyFor(ErrorKind kind, const std::string& cause) {
   if (cause == kNoMemory) return "Cierre otros programas y vuelva a exportar.";
   switch (kind) {
-    case ErrorKind::Locked: return "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar.";
+    case ErrorKind::Locked:
+      return "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar.";
     case ErrorKind::IOError:
       return "Compruebe que queda espacio en el disco y que la carpeta admite cambios, y vuelva a exportar.";
     default: return "Corrija lo que se indica y vuelva a exportar.";
@@ -104,7 +105,8 @@ Error unchanged(ExportTransaction& transaction, ErrorKind kind, const std::strin
   try {
     transaction.rollback();
   } catch (const std::exception& e) {
-    return Error(kind, cause + "\nLas tablas de trabajo no se han podido dejar todavía como estaban (" + e.what() +
+    return Error(kind, cause + "\nLas tablas de trabajo no se han podido dejar todavía como estaban (" +
+                           e.what() +
                            "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
                            "programas que las tengan abiertas.");
   }

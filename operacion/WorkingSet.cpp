@@ -49,7 +49,8 @@ std::string tableOfFile(std::string_view name) {
 
 std::size_t tableOrder(std::string_view name) {
   const std::vector<std::string>& tables = workingTableNames();
-  return static_cast<std::size_t>(std::find(tables.begin(), tables.end(), tableOfFile(name)) - tables.begin());
+  return static_cast<std::size_t>(std::find(tables.begin(), tables.end(), tableOfFile(name)) -
+                                  tables.begin());
 }
 
 // The entries of a folder whose names equal `name` ignoring letter case.
@@ -71,8 +72,9 @@ void removeFile(const fs::path& path) {
     throw Error(ErrorKind::Locked, "El archivo " + path.string() + " está abierto por otro programa");
   std::error_code ec;
   if (!fs::remove(path, ec) && isThere(path))
-    throw Error(ErrorKind::IOError, "No se pudo borrar el archivo " + path.string() + ": " +
-                                        (ec ? systemErrorText(ec.value()) : std::string("es de solo lectura")));
+    throw Error(ErrorKind::IOError,
+                "No se pudo borrar el archivo " + path.string() + ": " +
+                    (ec ? systemErrorText(ec.value()) : std::string("es de solo lectura")));
 }
 
 void removeEmptyFolder(const fs::path& path) noexcept {
@@ -105,7 +107,8 @@ struct Journal {
 
   std::string text() const {
     std::string out = std::string(kJournalFirstLine) + "\noperacion\t" + operation + "\nfecha\t" + started +
-                      "\nfase\t" + phase + "\nanterior\t" + previous + "\nhechos\t" + std::to_string(done) + "\n";
+                      "\nfase\t" + phase + "\nanterior\t" + previous + "\nhechos\t" + std::to_string(done) +
+                      "\n";
     for (const Move& m : moves) out += "mover\t" + m.from + "\t" + m.to + "\n";
     return out;
   }
@@ -121,8 +124,8 @@ void removeJournal(const fs::path& work) {
   std::error_code ec;
   fs::remove(journalPath(work), ec);
   if (ec)
-    throw Error(ErrorKind::IOError,
-                "No se pudo borrar el archivo " + journalPath(work).string() + ": " + systemErrorText(ec.value()));
+    throw Error(ErrorKind::IOError, "No se pudo borrar el archivo " + journalPath(work).string() + ": " +
+                                        systemErrorText(ec.value()));
   // Not flushed: a journal that comes back after a power cut only has its finished work done again.
 }
 
@@ -133,7 +136,8 @@ bool plainRelative(std::string_view path) {
   for (std::size_t start = 0;;) {
     const std::size_t end = path.find('/', start);
     const std::string_view part = path.substr(start, end - start);
-    if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string_view::npos) return false;
+    if (part.empty() || part == "." || part == ".." || part.find('\\') != std::string_view::npos)
+      return false;
     ++parts;
     if (end == std::string_view::npos) break;
     start = end + 1;
@@ -148,8 +152,9 @@ Journal readJournal(const fs::path& work) {
     return Error(ErrorKind::Corruption,
                  "El diario de operaciones " + file.string() +
                      " está dañado y no se puede saber qué tablas hay que volver a poner. Las tablas que "
-                     "había antes de esa operación están en " + (work / kAsideName).string() +
-                     ": compruebe las de esa carpeta, las de " + work.string() +
+                     "había antes de esa operación están en " +
+                     (work / kAsideName).string() + ": compruebe las de esa carpeta, las de " +
+                     work.string() +
                      " y las de ANTERIOR, deje en la carpeta de trabajo las que quiera conservar y borre "
                      "después ese archivo y esa carpeta.");
   };
@@ -191,9 +196,9 @@ Journal readJournal(const fs::path& work) {
     else
       throw damaged();
   }
-  const bool known = (journal.operation == "exportar" &&
-                      (journal.phase == "apartando" || journal.phase == "confirmando")) ||
-                     journal.operation == "restaurar";
+  const bool known =
+      (journal.operation == "exportar" && (journal.phase == "apartando" || journal.phase == "confirmando")) ||
+      journal.operation == "restaurar";
   if (first || !known || journal.done > journal.moves.size() || journal.previous.empty()) throw damaged();
   return journal;
 }
@@ -210,8 +215,7 @@ void undoExport(const fs::path& work, const Journal& journal) {
     if (!isThere(aside)) continue;  // never moved, or already back
     // Whatever has its name now is the run's, but for an original of another letter case already back.
     for (const std::string& made : entriesNamed(work, it->from)) {
-      const bool back = made != it->from && originals.count(made) &&
-                        !isThere(work / kAsideName / made);
+      const bool back = made != it->from && originals.count(made) && !isThere(work / kAsideName / made);
       if (!back) removeFile(work / made);
     }
     io::renamePath(aside, work / it->from);
@@ -279,30 +283,33 @@ void checkPreviousFolder(const fs::path& work, const fs::path& previous) {
     try {
       io::makeFolder(previous);
     } catch (const Error& e) {
-      throw Error(ErrorKind::IOError,
-                  refusal(std::string(e.what()) + " (la carpeta donde Pontix guarda la versión anterior de las tablas)",
-                          "Compruebe que la carpeta de trabajo admite cambios y que queda espacio en el disco, y "
-                          "vuelva a exportar."));
+      throw Error(
+          ErrorKind::IOError,
+          refusal(
+              std::string(e.what()) + " (la carpeta donde Pontix guarda la versión anterior de las tablas)",
+              "Compruebe que la carpeta de trabajo admite cambios y que queda espacio en el disco, y "
+              "vuelva a exportar."));
     }
     io::syncFolder(work);
   }
   if (const int error = io::probeMove(work, previous)) {
     if (error == EXDEV)
-      throw Error(ErrorKind::IOError,
-                  refusal("La carpeta " + previous.string() +
-                              " está en otro disco o sistema de archivos que la carpeta de trabajo, y Pontix guarda "
-                              "allí la versión anterior de las tablas moviéndolas, sin copiarlas",
-                          "Ponga en su lugar una carpeta ANTERIOR corriente y vuelva a exportar."));
-    throw Error(ErrorKind::IOError,
-                refusal("No se puede guardar la versión anterior de las tablas en " + previous.string() + ": " +
-                            systemErrorText(error),
-                        folderRemedy(error, "vuelva a exportar")));
+      throw Error(
+          ErrorKind::IOError,
+          refusal("La carpeta " + previous.string() +
+                      " está en otro disco o sistema de archivos que la carpeta de trabajo, y Pontix guarda "
+                      "allí la versión anterior de las tablas moviéndolas, sin copiarlas",
+                  "Ponga en su lugar una carpeta ANTERIOR corriente y vuelva a exportar."));
+    throw Error(ErrorKind::IOError, refusal("No se puede guardar la versión anterior de las tablas en " +
+                                                previous.string() + ": " + systemErrorText(error),
+                                            folderRemedy(error, "vuelva a exportar")));
   }
   for (const std::string& file : workingSetFiles(previous)) {
     const fs::path path = previous / file;
     if (io::isReadOnly(path))
       throw Error(ErrorKind::IOError,
-                  refusal("La copia anterior " + path.string() + " es de solo lectura y esta exportación la sustituiría",
+                  refusal("La copia anterior " + path.string() +
+                              " es de solo lectura y esta exportación la sustituiría",
                           "Quítele la marca de solo lectura o llévela a otra carpeta y vuelva a exportar."));
     if (io::isInUse(path))
       throw Error(ErrorKind::Locked,
@@ -315,7 +322,8 @@ void checkPreviousFolder(const fs::path& work, const fs::path& previous) {
 
 // Whether move k of the journal was made although the journal does not say so yet.
 bool madeUnrecorded(const fs::path& work, const Journal& journal, std::size_t k) {
-  return k < journal.moves.size() && !isThere(work / journal.moves[k].from) && isThere(work / journal.moves[k].to);
+  return k < journal.moves.size() && !isThere(work / journal.moves[k].from) &&
+         isThere(work / journal.moves[k].to);
 }
 
 // Undoes the moves made, last first, the journal following each step.
@@ -380,7 +388,8 @@ std::string tablesIn(const std::vector<std::string>& files) {
 // ".pontix.123456.tmp", io::probeMove's file.
 bool isMoveProbe(std::string_view name) {
   constexpr std::string_view head = ".pontix.", tail = ".tmp";
-  if (name.size() <= head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail)) return false;
+  if (name.size() <= head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail))
+    return false;
   const std::string_view number = name.substr(head.size(), name.size() - head.size() - tail.size());
   return number.find_first_not_of("0123456789") == std::string_view::npos;
 }
@@ -488,7 +497,9 @@ FolderLock::FolderLock(const fs::path& workingDirectory, Purpose purpose) {
                                       folderRemedy(error, "vuelva a intentarlo"));
 }
 
-bool hasUnfinishedOperation(const fs::path& workingDirectory) { return isThere(journalPath(workingDirectory)); }
+bool hasUnfinishedOperation(const fs::path& workingDirectory) {
+  return isThere(journalPath(workingDirectory));
+}
 
 std::optional<std::string> recoverWorkingFolder(const fs::path& workingDirectory) {
   std::string said;
@@ -509,9 +520,10 @@ std::optional<std::string> recoverWorkingFolder(const fs::path& workingDirectory
       }
     } catch (const Error& e) {
       if (e.kind() == ErrorKind::Corruption) throw;
-      throw Error(e.kind(), "Una operación de Pontix no terminó en la carpeta " + workingDirectory.string() +
-                                " y no se ha podido deshacer: " + e.what() +
-                                ". Cierre los programas que tengan abiertas las tablas y vuelva a intentarlo.");
+      throw Error(e.kind(),
+                  "Una operación de Pontix no terminó en la carpeta " + workingDirectory.string() +
+                      " y no se ha podido deshacer: " + e.what() +
+                      ". Cierre los programas que tengan abiertas las tablas y vuelva a intentarlo.");
     }
   }
   tidyLeftovers(workingDirectory);
@@ -519,7 +531,8 @@ std::optional<std::string> recoverWorkingFolder(const fs::path& workingDirectory
   return said;
 }
 
-ExportTransaction::ExportTransaction(fs::path workingDirectory) : workingDirectory_(std::move(workingDirectory)) {
+ExportTransaction::ExportTransaction(fs::path workingDirectory)
+    : workingDirectory_(std::move(workingDirectory)) {
   const fs::path& work = workingDirectory_;
   const std::vector<std::string> files = workingSetFiles(work);
   for (const std::string& file : files)
@@ -538,23 +551,26 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory) : workingDirecto
   for (const std::string& file : files) journal.moves.push_back({file, std::string(kAsideName) + "/" + file});
   const fs::path aside = work / kAsideName;
   if (isThere(aside) && !(isFolder(aside) && fs::is_empty(aside)))
-    throw Error(ErrorKind::IOError, refusal("En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
-                                                " que no es de esta exportación",
-                                            "Revise lo que contiene, llévelo a otra carpeta y vuelva a exportar."));
+    throw Error(ErrorKind::IOError,
+                refusal("En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
+                            " que no es de esta exportación",
+                        "Revise lo que contiene, llévelo a otra carpeta y vuelva a exportar."));
   try {
     writeJournal(work, journal);
   } catch (const Error& e) {
-    throw Error(e.kind(), refusal(e.what(), "Compruebe que queda espacio en el disco y que la carpeta admite "
-                                            "cambios, y vuelva a exportar."));
+    throw Error(e.kind(), refusal(e.what(),
+                                  "Compruebe que queda espacio en el disco y que la carpeta admite "
+                                  "cambios, y vuelva a exportar."));
   }
   open_ = true;
   try {
     io::makeFolder(aside);
     for (const Move& m : journal.moves) {
       if (io::moveUnlessInUse(work / m.from, work / m.to) == io::MoveResult::InUse)
-        throw Error(ErrorKind::Locked,
-                    refusal("La tabla " + (work / m.from).string() + " está abierta por otro programa",
-                            "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar."));
+        throw Error(
+            ErrorKind::Locked,
+            refusal("La tabla " + (work / m.from).string() + " está abierta por otro programa",
+                    "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar."));
     }
     io::syncFolder(aside);
     io::syncFolder(work);
@@ -562,13 +578,16 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory) : workingDirecto
     try {
       rollback();
     } catch (const std::exception& undo) {
-      throw Error(e.kind(), std::string(e.what()) + "\nLas tablas de trabajo no se han podido dejar todavía como "
-                                                    "estaban (" + undo.what() +
+      throw Error(e.kind(), std::string(e.what()) +
+                                "\nLas tablas de trabajo no se han podido dejar todavía como "
+                                "estaban (" +
+                                undo.what() +
                                 "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
                                 "programas que las tengan abiertas.");
     }
     if (std::string_view(e.what()).find(kNothingChanged) != std::string_view::npos) throw;
-    throw Error(e.kind(), refusal(e.what(), "Compruebe que la carpeta de trabajo admite cambios y vuelva a exportar."));
+    throw Error(e.kind(),
+                refusal(e.what(), "Compruebe que la carpeta de trabajo admite cambios y vuelva a exportar."));
   }
 }
 
@@ -593,10 +612,12 @@ std::vector<std::string> ExportTransaction::commit() {
   try {
     finishExport(work, journal);
   } catch (const Error& e) {
-    throw Error(e.kind(), "Las tablas de trabajo nuevas están completas, pero la versión anterior no se ha podido "
-                          "dejar todavía en " + (work / journal.previous).string() + ": " + e.what() +
-                              ". La próxima operación de Pontix en esta carpeta terminará de hacerlo; cierre antes "
-                              "los programas que tengan abiertas esas tablas.");
+    throw Error(e.kind(),
+                "Las tablas de trabajo nuevas están completas, pero la versión anterior no se ha podido "
+                "dejar todavía en " +
+                    (work / journal.previous).string() + ": " + e.what() +
+                    ". La próxima operación de Pontix en esta carpeta terminará de hacerlo; cierre antes "
+                    "los programas que tengan abiertas esas tablas.");
   }
   std::vector<std::string> kept;
   for (const Move& m : journal.moves) {
@@ -617,17 +638,16 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
   const std::string only = table.empty() ? std::string() : tableNameOf(table);
   auto chosen = [&](const fs::path& folder) {
     std::vector<std::string> files = workingSetFiles(folder);
-    if (!only.empty())
-      std::erase_if(files, [&](const std::string& f) { return tableOfFile(f) != only; });
+    if (!only.empty()) std::erase_if(files, [&](const std::string& f) { return tableOfFile(f) != only; });
     return files;
   };
   const fs::path previous = previousTablesFolder(work);
   const std::vector<std::string> earlier = isFolder(previous) ? chosen(previous) : std::vector<std::string>();
   if (earlier.empty())
-    throw Error(ErrorKind::NotFound, only.empty() ? "No hay ninguna versión anterior de las tablas de trabajo en " +
-                                                        previous.string()
-                                                  : "No hay ninguna versión anterior de la tabla " + only + " en " +
-                                                        previous.string());
+    throw Error(ErrorKind::NotFound,
+                only.empty()
+                    ? "No hay ninguna versión anterior de las tablas de trabajo en " + previous.string()
+                    : "No hay ninguna versión anterior de la tabla " + only + " en " + previous.string());
   const std::vector<std::string> current = chosen(work);
   std::vector<HeldFile> held;
   held.reserve(current.size() + earlier.size());
@@ -635,15 +655,20 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
   for (const std::string& f : earlier) held.emplace_back(previous / f);
 
   const std::string previousName = previous.filename().string();
-  Journal journal{.operation = "restaurar", .started = now(), .phase = "", .previous = previousName, .moves = {},
+  Journal journal{.operation = "restaurar",
+                  .started = now(),
+                  .phase = "",
+                  .previous = previousName,
+                  .moves = {},
                   .done = 0};
   for (const std::string& f : current) journal.moves.push_back({f, std::string(kAsideName) + "/" + f});
   for (const std::string& f : earlier) journal.moves.push_back({previousName + "/" + f, f});
-  for (const std::string& f : current) journal.moves.push_back({std::string(kAsideName) + "/" + f, previousName + "/" + f});
+  for (const std::string& f : current)
+    journal.moves.push_back({std::string(kAsideName) + "/" + f, previousName + "/" + f});
   const fs::path aside = work / kAsideName;
   if (isThere(aside) && !(isFolder(aside) && fs::is_empty(aside)))
-    throw Error(ErrorKind::IOError,
-                "En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() + " que no es de Pontix");
+    throw Error(ErrorKind::IOError, "En la carpeta de trabajo hay un archivo o una carpeta " +
+                                        aside.string() + " que no es de Pontix");
   writeJournal(work, journal);
   try {
     io::makeFolder(aside);
@@ -667,14 +692,16 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
 
   std::string done;
   if (only.empty()) {
-    done = "Restauradas las tablas " + tablesIn(earlier) + " en " + work.string() + " desde " + previous.string() + ".";
+    done = "Restauradas las tablas " + tablesIn(earlier) + " en " + work.string() + " desde " +
+           previous.string() + ".";
     if (!current.empty())
       done += "\nLas que había quedan en " + previous.string() +
               ": vuelva a restaurar las tablas para deshacer el cambio.";
   } else {
     done = "Restaurada la tabla " + only + " en " + work.string() + " desde " + previous.string() + ".";
     if (!current.empty())
-      done += "\nLa que había queda en " + previous.string() + ": vuelva a restaurar la tabla para deshacer el cambio.";
+      done += "\nLa que había queda en " + previous.string() +
+              ": vuelva a restaurar la tabla para deshacer el cambio.";
   }
   return done;
 }

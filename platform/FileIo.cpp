@@ -369,7 +369,8 @@ LockFile::Result LockFile::acquire(const std::filesystem::path& path, LockFile& 
       return error == EWOULDBLOCK ? Result::Busy : Result::Failed;
     }
     // The holder before may have removed the file between our open and our lock.
-    struct stat held {}, named {};
+    struct stat held {
+    }, named{};
     if (::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
         held.st_dev == named.st_dev) {
       lock.path_ = path;
@@ -382,7 +383,9 @@ LockFile::Result LockFile::acquire(const std::filesystem::path& path, LockFile& 
   return Result::Busy;
 }
 
-LockFile::LockFile(LockFile&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) { other.fd_ = -1; }
+LockFile::LockFile(LockFile&& other) noexcept : path_(std::move(other.path_)), fd_(other.fd_) {
+  other.fd_ = -1;
+}
 
 LockFile& LockFile::operator=(LockFile&& other) noexcept {
   if (this != &other) {

@@ -17,8 +17,8 @@
 #include "ModalDriver.h"
 #include "TestSupport.h"
 #include "app/ApplicationHelp.h"
-#include "operacion/WorkingSet.h"
 #include "help/FakeEngine.h"
+#include "operacion/WorkingSet.h"
 
 namespace pontix {
 namespace {

@@ -149,9 +149,10 @@ TEST(HostileStates, ATableThatShrinksWhileOpenIsAnError) {
   shell.cut = [&] { fs::resize_file(asignomt, 1000); };
   shell.dialogAnswers.push_back(w.centre.string());
   const std::string error = errorOf([&] { BExportarClick(w.state, shell); });
-  EXPECT_EQ(error, "La tabla " + asignomt.string() +
-                       " está dañada: el archivo se ha acortado mientras estaba abierto\n"
-                       "No se ha cambiado ninguna tabla de trabajo. Corrija lo que se indica y vuelva a exportar.");
+  EXPECT_EQ(error,
+            "La tabla " + asignomt.string() +
+                " está dañada: el archivo se ha acortado mientras estaba abierto\n"
+                "No se ha cambiado ninguna tabla de trabajo. Corrija lo que se indica y vuelva a exportar.");
   EXPECT_EQ(std::count(shell.events.begin(), shell.events.end(), "completed"), 0);
   // The table cut was the run's own: the one before it is back.
   EXPECT_EQ(test::tableRows(w.work, "ASIGNOMT").size(), 2000u);
@@ -193,9 +194,10 @@ TEST(HostileStates, AReadOnlyWorkingFolderStopsTheOperationsAndKeepsEverything) 
                                            " --niveles " + shellQuote((w.root / "niveles.csv").string()));
   EXPECT_EQ(exported.exitCode, 1) << exported.output;
   // Refused before a table is touched, saying what to do.
-  EXPECT_EQ(exported.output, "No se puede trabajar en la carpeta " + w.work.string() +
-                                 ": permiso denegado. No se ha cambiado ninguna tabla de trabajo. Consiga permiso "
-                                 "de escritura en esa carpeta y vuelva a intentarlo.\n");
+  EXPECT_EQ(exported.output,
+            "No se puede trabajar en la carpeta " + w.work.string() +
+                ": permiso denegado. No se ha cambiado ninguna tabla de trabajo. Consiga permiso "
+                "de escritura en esa carpeta y vuelva a intentarlo.\n");
   for (const char* name : {"MATIB.DBF", "MATIB.MDX"})
     EXPECT_TRUE(test::readFile(w.work / name) == before[name]) << name << " changed";
 

@@ -41,7 +41,8 @@ const std::string kDocument =
     "<CURS codi='ESO2' descripcio='2n'><GRUP codi='G2' nom='A'/></CURS></CURSOS></CENTRE>";
 
 // Types these levels (code -> level, course number) into CURSOST, as a person in the dialog.
-void typeLevels(const fs::path& work, const std::map<std::string, std::pair<std::string, std::string>>& levels) {
+void typeLevels(const fs::path& work,
+                const std::map<std::string, std::pair<std::string, std::string>>& levels) {
   dbase::Table cursos(work, "CURSOST");
   cursos.open(dbase::OpenMode::Exclusive);
   for (; !cursos.eof(); cursos.next()) {
@@ -58,8 +59,8 @@ void typeLevels(const fs::path& work, const std::map<std::string, std::pair<std:
 struct TypingShell : test::FakeShell {
   std::map<std::string, std::pair<std::string, std::string>> levels = {{"ESO1", {"ESO", "1"}},
                                                                        {"ESO2", {"ESO", "2"}}};
-  std::string salida;                         // "fuera": the user forces the exit
-  std::function<void()> duringAssignment;     // what else happens while the dialog is open
+  std::string salida;                      // "fuera": the user forces the exit
+  std::function<void()> duringAssignment;  // what else happens while the dialog is open
   CourseAssignmentPass runCourseAssignmentPass(ProgramState& state) override {
     events.push_back("pass");
     typeLevels(state.workingDirectory, levels);
@@ -113,7 +114,8 @@ std::vector<std::string> leftovers(const fs::path& work) {
   for (const fs::directory_entry& e : fs::recursive_directory_iterator(work)) {
     const std::string name = e.path().filename().string();
     if (name.starts_with("PONTIX.") && name != "PONTIX.NIVELES") found.push_back(name);
-    if (name.starts_with(".") || name.ends_with(".nueva") || name.ends_with(".restaurando")) found.push_back(name);
+    if (name.starts_with(".") || name.ends_with(".nueva") || name.ends_with(".restaurando"))
+      found.push_back(name);
   }
   return found;
 }
@@ -202,18 +204,24 @@ TEST(AllOrNothing, WhatCannotBeKeptStopsTheRunBeforeATableIsTouched) {
          test::writeFile(f.dir / "anterior", "notas");
        },
        "En la carpeta de trabajo hay un archivo {}/anterior donde Pontix guarda la versión anterior de las "
-       "tablas. No se ha cambiado ninguna tabla de trabajo. Cámbielo de nombre o llévelo a otra carpeta y vuelva "
+       "tablas. No se ha cambiado ninguna tabla de trabajo. Cámbielo de nombre o llévelo a otra carpeta y "
+       "vuelva "
        "a exportar."},
       {"a read-only copy in ANTERIOR",
-       [](Folder& f) { fs::permissions(f.dir / "ANTERIOR" / "ASIGT.DBF", fs::perms::owner_read | fs::perms::group_read); },
-       "La copia anterior {}/ANTERIOR/ASIGT.DBF es de solo lectura y esta exportación la sustituiría. No se ha "
-       "cambiado ninguna tabla de trabajo. Quítele la marca de solo lectura o llévela a otra carpeta y vuelva a "
+       [](Folder& f) {
+         fs::permissions(f.dir / "ANTERIOR" / "ASIGT.DBF", fs::perms::owner_read | fs::perms::group_read);
+       },
+       "La copia anterior {}/ANTERIOR/ASIGT.DBF es de solo lectura y esta exportación la sustituiría. No se "
+       "ha "
+       "cambiado ninguna tabla de trabajo. Quítele la marca de solo lectura o llévela a otra carpeta y "
+       "vuelva a "
        "exportar."},
       {"a read-only working table",
        [](Folder& f) { fs::permissions(f.dir / "GRUPOST.DBF", fs::perms::owner_read); },
        "La tabla {}/GRUPOST.DBF es de solo lectura. No se ha cambiado ninguna tabla de trabajo."},
       {"no room for the journal", nullptr,
-       "No se pudo escribir en el archivo '{}/PONTIX.DIARIO': no queda espacio en el disco. No se ha cambiado "
+       "No se pudo escribir en el archivo '{}/PONTIX.DIARIO': no queda espacio en el disco. No se ha "
+       "cambiado "
        "ninguna tabla de trabajo. Compruebe que queda espacio en el disco y que la carpeta admite cambios, y "
        "vuelva a exportar."},
   };
@@ -247,7 +255,8 @@ TEST(AllOrNothing, APreviousFolderOnAnotherFileSystemIsRefused) {
     shm.emplace();
   }
   const test::TempDir& elsewhere = *shm;
-  if (io::probeMove(f.dir.path(), elsewhere.path()) != EXDEV) GTEST_SKIP() << "/dev/shm is not another file system here";
+  if (io::probeMove(f.dir.path(), elsewhere.path()) != EXDEV)
+    GTEST_SKIP() << "/dev/shm is not another file system here";
   fs::rename(f.dir / "ANTERIOR", f.dir / "guardada");
   fs::create_directory_symlink(elsewhere.path(), f.dir / "ANTERIOR");
   const Files before = f.files();
@@ -347,8 +356,9 @@ TEST(Restore, TheWholePreviousGenerationComesBackAndGoesAgain) {
   };
   EXPECT_EQ(restorePrevious(f.dir.path(), ""),
             "Restauradas las tablas ASIGNOMT, PROFT, AULAT, CURSOST, GRUPOST, MATIB, ASIGT, DIASHORAST en " +
-                f.dir.path().string() + " desde " + (f.dir / "ANTERIOR").string() + ".\nLas que había quedan en " +
-                (f.dir / "ANTERIOR").string() + ": vuelva a restaurar las tablas para deshacer el cambio.");
+                f.dir.path().string() + " desde " + (f.dir / "ANTERIOR").string() +
+                ".\nLas que había quedan en " + (f.dir / "ANTERIOR").string() +
+                ": vuelva a restaurar las tablas para deshacer el cambio.");
   EXPECT_EQ(tablesOf(snapshot(f.dir.path())), previous);
   EXPECT_EQ(snapshot(f.dir / "ANTERIOR"), tablesOf(working));
   restorePrevious(f.dir.path(), "");
@@ -391,8 +401,9 @@ TEST(TypedLevels, ValuesCutOrReplacedByTheLevelsFileAreReported) {
                 " --trabajo " + test::shellQuote(dir.path().string()) + " --niveles " +
                 test::shellQuote((dir / "niveles.csv").string()));
   EXPECT_EQ(r.exitCode, 0) << r.output;
-  for (const char* line : {"  CURSOST.NIVEL: 1\n    «SECUNDARIA» → «SECUN»\n",
-                           "  CURSOST.CURSO: 1\n    «PRIMERO» → «PRI»\n", "  CURSOST.NIVEL: 1\n    «ESŌ» → «ESO»\n"})
+  for (const char* line :
+       {"  CURSOST.NIVEL: 1\n    «SECUNDARIA» → «SECUN»\n", "  CURSOST.CURSO: 1\n    «PRIMERO» → «PRI»\n",
+        "  CURSOST.NIVEL: 1\n    «ESŌ» → «ESO»\n"})
     EXPECT_NE(r.output.find(line), std::string::npos) << line << "\n" << r.output;
 }
 
