@@ -33,36 +33,19 @@ std::vector<std::string> splitFields(std::string_view line) {
   }
 }
 
-// Well-formed UTF-8: no stray continuation bytes, overlong forms, surrogates or code points
-// past U+10FFFF.
-bool isUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-    std::size_t length = byte(0) < 0x80   ? 1
-                         : byte(0) < 0xC2 ? 0
-                         : byte(0) < 0xE0 ? 2
-                         : byte(0) < 0xF0 ? 3
-                         : byte(0) < 0xF5 ? 4
-                                          : 0;
-    if (length == 0 || i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k)
-      if ((byte(k) & 0xC0) != 0x80) return false;
-    if (length == 3 && ((byte(0) == 0xE0 && byte(1) < 0xA0) || (byte(0) == 0xED && byte(1) >= 0xA0)))
-      return false;
-    if (length == 4 && ((byte(0) == 0xF0 && byte(1) < 0x90) || (byte(0) == 0xF4 && byte(1) >= 0x90)))
-      return false;
-    i += length;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::vector<CourseLevel> readLevelsFile(const std::filesystem::path& file) {
-  std::string contents = io::readWholeFile(file);
   auto refuse = [&](const std::string& why) {
     throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() + " " + why);
   };
+  // A pipe or a device would be waited on for ever, or read without end.
+  std::error_code ec;
+  const std::filesystem::file_status status = std::filesystem::status(file, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    refuse("no es un archivo de texto (es una carpeta, una tubería o un dispositivo): indique el archivo con "
+           "las líneas CODI;NIVEL;CURSO");
+  std::string contents = io::readWholeFile(file);
   // Spreadsheets and editors add the mark; Notepad's "Unicode" is UTF-16, which would only
   // give codes that match nothing.
   if (contents.starts_with("\xEF\xBB\xBF")) contents.erase(0, 3);
@@ -81,7 +64,7 @@ std::vector<CourseLevel> readLevelsFile(const std::filesystem::path& file) {
     std::size_t end = rest.find('\n');
     std::string_view line = trimBlanks(rest.substr(0, end));
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-    if (!isUtf8(line))
+    if (!ansi::isUtf8(line))
       refuse("no está en UTF-8 (línea " + std::to_string(number) + "): guárdelo como texto UTF-8");
     if (line.empty()) continue;
     std::vector<std::string> fields = splitFields(line);

@@ -2,6 +2,7 @@
 // Exit codes: 0 done, 1 error (message on stderr), 2 usage, 3 courses incomplete.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -333,7 +334,11 @@ int volcar(int argc, char** argv) {
   }
   std::cout << out << std::flush;
   table.close();
-  return std::cout ? kDone : kFailed;
+  if (std::cout) return kDone;
+  // A full disk or a closed pipe: said, not only in the exit code.
+  std::cerr << "No se pudo escribir la tabla en la salida: " << pontix::systemErrorText(errno)
+            << ". Compruebe adónde va la salida (el disco, el archivo o la orden que la recibe).\n";
+  return kFailed;
 }
 
 }  // namespace

@@ -41,9 +41,24 @@ bool changesAValue(RunReport::Kind kind) {
          kind == RunReport::Kind::ReplacedCharacters;
 }
 
+// Text that is not well-formed UTF-8 (a folder named in another encoding) still makes valid
+// JSON: each stray byte is written as the character of that number, as Latin-1 reads it.
 void appendJsonString(std::string& out, std::string_view text) {
   out += '"';
-  for (char c : text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      const std::size_t length = ansi::utf8SequenceLength(text, i);
+      if (length == 0) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        out += escaped;
+      } else {
+        out.append(text.substr(i, length));
+        i += length - 1;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;

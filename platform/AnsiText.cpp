@@ -156,6 +156,31 @@ std::string toUtf8(std::string_view ansi) {
   return out;
 }
 
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
+  auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+  const std::size_t length = byte(0) < 0x80   ? 1
+                             : byte(0) < 0xC2 ? 0
+                             : byte(0) < 0xE0 ? 2
+                             : byte(0) < 0xF0 ? 3
+                             : byte(0) < 0xF5 ? 4
+                                              : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+  if (length == 3 && ((byte(0) == 0xE0 && byte(1) < 0xA0) || (byte(0) == 0xED && byte(1) >= 0xA0))) return 0;
+  if (length == 4 && ((byte(0) == 0xF0 && byte(1) < 0x90) || (byte(0) == 0xF4 && byte(1) >= 0x90))) return 0;
+  return length;
+}
+
+bool isUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 std::string_view trimControls(std::string_view utf8) {
   // In UTF-8 the code points up to U+0020 are exactly the bytes up to 0x20.
   auto isControl = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };

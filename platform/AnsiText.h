@@ -21,6 +21,13 @@ void fromUtf8(std::string_view utf8, std::string& out, std::size_t& replaced);
 // Windows-1252 -> UTF-8; every byte has a character (0x81 -> U+0081 ...).
 std::string toUtf8(std::string_view ansi);
 
+// The length of the well-formed UTF-8 sequence at `at` (1 to 4), or 0 where the bytes there are
+// none: a stray continuation byte, an overlong form, a surrogate, a code point past U+10FFFF or
+// a sequence cut short.
+std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
+// Whether the whole text is well-formed UTF-8.
+bool isUtf8(std::string_view text);
+
 // Removes every code point up to U+0020 from both ends of UTF-8 text; inner ones and
 // U+00A0 stay.
 std::string_view trimControls(std::string_view utf8);

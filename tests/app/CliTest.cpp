@@ -201,12 +201,28 @@ TEST(CommandLine, UsageOfTheOtherCommands) {
       {"volcar", 2, "Uso: pontix-cli volcar"},
       {"volcar -x", 2, "Opción desconocida: -x"},
       {"volcar A.DBF B.DBF", 2, "Uso: pontix-cli volcar"},
+      // Waiting on a pipe would never end.
+      {"exportar a.xml --niveles /dev/null", 1, "no es un archivo de texto (es una carpeta, una tubería o un "
+                                                "dispositivo): indique el archivo con las líneas CODI;NIVEL;CURSO"},
   };
   for (const auto& c : cases) {
     test::CommandResult r = test::run(test::cli(PONTIX_CLI) + " " + c.arguments);
     EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments << "\n" << r.output;
     EXPECT_NE(r.output.find(c.output), std::string::npos) << c.arguments << "\n" << r.output;
   }
+}
+
+// A table shown where nothing can be written (a full disk here) says so, not only in its exit code.
+TEST(CommandLine, VolcarSaysWhenItsOutputCannotBeWritten) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  test::TempDir dir;
+  test::writeTable(dir.path(), "T", {{"A", dbase::FieldKind::Text, 5}}, {{"x"}});
+  const test::CommandResult r =
+      test::run("(" + test::cli(PONTIX_CLI) + " volcar " + shellQuote((dir / "T.DBF").string()) + " >/dev/full)");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.output,
+            "No se pudo escribir la tabla en la salida: no queda espacio en el disco. Compruebe adónde va la "
+            "salida (el disco, el archivo o la orden que la recibe).\n");
 }
 
 TEST(CommandLine, UsageDescribesTheCommandsInOneColumn) {

@@ -9,6 +9,7 @@
 #include "ExportarWork.h"
 #include "exportar/PreviousTables.h"
 #include "operacion/WorkingSet.h"
+#include "platform/AnsiText.h"
 #include "platform/FileIo.h"
 
 namespace pontix {
@@ -143,6 +144,18 @@ TEST(RunReport, OnlyTheFirstFewExamplesAreKeptAndTheJsonEscapesThem) {
       "\"P4\"}]},\n"
       "    {\"tipo\": \"codigo_no_encontrado\", \"lugar\": \"aula\", \"cuantos\": 1, \"ejemplos\": "
       "[{\"valor\": \"\\\"A\\\\1\\\"\\n\"}]}\n  ]\n}\n");
+}
+
+// A folder named in another encoding than UTF-8 still gives JSON every reader takes.
+TEST(RunReport, TheJsonStaysUtf8WhateverBytesAPathHas) {
+  RunReport r;
+  r.start("exportar");
+  r.setPreviousFolder("/datos/a\xF1o/ANTERIOR");  // "año" as Latin-1 bytes
+  r.note(Kind::MissedLookup, "aula", "Aula \xE9");  // an ANSI value, given as UTF-8
+  const std::string json = r.json();
+  EXPECT_TRUE(ansi::isUtf8(json));
+  EXPECT_NE(json.find("\"carpeta\": \"/datos/a\\u00f1o/ANTERIOR\""), std::string::npos) << json;
+  EXPECT_NE(json.find("Aula \xC3\xA9"), std::string::npos);
 }
 
 // ---- The previous tables ----
