@@ -326,6 +326,19 @@ TEST(ControlCursos, KeyboardFillsTheTableAndOkClosesWithoutMessage) {
   EXPECT_EQ(test::readFile(desk.ktemp / "CURSOST.DBF").find(test::ansi("€ñ")) != std::string::npos, true);
 }
 
+// A row whose level came from before gets its course number alone: OK finds nothing missing.
+TEST(ControlCursos, ACourseNumberTypedAloneCompletesItsRow) {
+  Courses desk({{"ESO1", "1r d'ESO", "ESO", ""}});
+  Pass pass;
+  pass.grid->setCurrentIndex(pass.grid->model()->index(0, CursosModel::CURSO));
+  type("1");
+  ModalDriver driver({});
+  child<QPushButton>(pass.dialog, "BitBtn1")->click();
+  EXPECT_TRUE(driver.seen.empty()) << driver.seen.front();
+  EXPECT_EQ(pass.dialog.FaltaDato, 0);
+  EXPECT_EQ(desk.read(), (std::vector<Course>{{"ESO1", "1r d'ESO", "ESO", "1"}}));
+}
+
 // Each way out keeps a value still being typed in its cell: OK, the close box and the
 // force-exit button.
 TEST(ControlCursos, AValueStillBeingTypedIsKeptByEveryWayOut) {
