@@ -240,8 +240,12 @@ void Table::open(OpenMode mode) {
   requireDirectory(directory_);
   const std::filesystem::path path = filePath();
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec))
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    if (std::filesystem::is_directory(path, ec))
+      throw Error(ErrorKind::NotFound, "En lugar de la tabla " + path.string() +
+                                           " hay una carpeta: cámbiele el nombre o llévela a otro sitio");
     throw Error(ErrorKind::NotFound, "No se encuentra la tabla " + path.string());
+  }
 
   io::File file;
   // A file marked read-only can still be read, also by an administrator who could write it.

@@ -96,7 +96,10 @@ TEST(HostileStates, EachEndsInAnErrorThatNamesIt) {
        [](Work& w) {
          return "No se pudo crear el archivo '" + (w.work / "PROFT.DBF").string() + "': es una carpeta";
        },
-       [](Work& w) { return "No se encuentra la tabla " + (w.work / "PROFT.DBF").string(); }},
+       [](Work& w) {
+         return "En lugar de la tabla " + (w.work / "PROFT.DBF").string() +
+                " hay una carpeta: cámbiele el nombre o llévela a otro sitio";
+       }},
       {"a symbolic-link loop in place of a table",
        [](Work& w) {
          fs::remove(w.work / "PROFT.DBF");
