@@ -6,7 +6,6 @@
 #include "exportar/Cursost.h"
 #include "exportar/PreviousTables.h"
 #include "exportar/ProgramState.h"
-#include "operacion/WorkingSet.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"

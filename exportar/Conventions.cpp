@@ -12,8 +12,8 @@ namespace pontix {
 void replaceWorkingTable(ProgramState& state, dbase::Table& table, const std::vector<dbase::FieldDef>& fields,
                          const std::vector<dbase::IndexDef>& indexes) {
   table.requireWritable();
-  // What the table was before the run is already set aside; what is here is an earlier
-  // builder's doing (the days-and-hours grid is made twice).
+  // In an Exportar the table the user had is already set aside; a table here is one the
+  // builders' own tests, or a builder run again, made.
   const std::filesystem::path dbf = table.filePath();
   io::removeUnlessInUse(dbf);
   io::removeUnlessInUse(table.indexPathOf(dbf));

@@ -11,15 +11,47 @@
 #include "platform/WinPath.h"
 
 namespace pontix {
+
+constexpr const char* kJournalFirstLine =
+    "Pontix 1: operación sin terminar; la próxima operación de Pontix en esta carpeta la deshace.";
+
+namespace workingset {
+
+// What an operation that may be stopped at any moment is doing, written (and flushed) before
+// each step that matters. Paths are relative to the working folder, '/' between a folder and a
+// name.
+struct Move {
+  std::string from, to;
+};
+struct Journal {
+  std::string operation;  // "exportar" or "restaurar"
+  std::string started;    // dd/mm/aaaa hh:mm
+  std::string phase;      // exportar: "apartando" until it completed, then "confirmando"
+  std::string previous;   // the name of the ANTERIOR folder
+  std::vector<Move> moves;
+  std::size_t done = 0;  // restaurar: the moves made, in order
+
+  std::string text() const {
+    std::string out = std::string(kJournalFirstLine) + "\noperacion\t" + operation + "\nfecha\t" + started +
+                      "\nfase\t" + phase + "\nanterior\t" + previous + "\nhechos\t" + std::to_string(done) +
+                      "\n";
+    for (const Move& m : moves) out += "mover\t" + m.from + "\t" + m.to + "\n";
+    return out;
+  }
+};
+
+}  // namespace workingset
+
 namespace {
+
+using workingset::Journal;
+using workingset::Move;
 
 namespace fs = std::filesystem;
 
 constexpr const char* kLockName = "PONTIX.LCK";
 constexpr const char* kJournalName = "PONTIX.DIARIO";
 constexpr const char* kAsideName = "PONTIX.APARTADAS";
-constexpr const char* kJournalFirstLine =
-    "Pontix 1: operación sin terminar; la próxima operación de Pontix en esta carpeta la deshace.";
 
 std::string upper(std::string_view text) {
   std::string out(text);
@@ -59,7 +91,7 @@ std::vector<std::string> entriesNamed(const fs::path& folder, std::string_view n
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string entry = it->path().filename().string();
-    if (upper(entry) == upper(name)) found.push_back(entry);
+    if (sameIgnoringAsciiCase(entry, name)) found.push_back(entry);
   }
   return found;
 }
@@ -90,29 +122,6 @@ std::string now() {
   std::strftime(text, sizeof text, "%d/%m/%Y %H:%M", &local);
   return text;
 }
-
-// What an operation that may be stopped at any moment is doing, written (and flushed) before
-// each step that matters. Paths are relative to the working folder, '/' between a folder and a
-// name.
-struct Move {
-  std::string from, to;
-};
-struct Journal {
-  std::string operation;  // "exportar" or "restaurar"
-  std::string started;    // dd/mm/aaaa hh:mm
-  std::string phase;      // exportar: "apartando" until it completed, then "confirmando"
-  std::string previous;   // the name of the ANTERIOR folder
-  std::vector<Move> moves;
-  std::size_t done = 0;  // restaurar: the moves made, in order
-
-  std::string text() const {
-    std::string out = std::string(kJournalFirstLine) + "\noperacion\t" + operation + "\nfecha\t" + started +
-                      "\nfase\t" + phase + "\nanterior\t" + previous + "\nhechos\t" + std::to_string(done) +
-                      "\n";
-    for (const Move& m : moves) out += "mover\t" + m.from + "\t" + m.to + "\n";
-    return out;
-  }
-};
 
 fs::path journalPath(const fs::path& work) { return work / kJournalName; }
 
@@ -246,7 +255,8 @@ void finishExport(const fs::path& work, const Journal& journal) {
       if (!isThere(aside)) continue;
       for (const std::string& earlier : there) {
         const bool alreadyKept = moved.count(earlier) && !isThere(work / kAsideName / earlier);
-        if (upper(earlier) == upper(name) && earlier != name && !alreadyKept) removeFile(previous / earlier);
+        if (sameIgnoringAsciiCase(earlier, name) && earlier != name && !alreadyKept)
+          removeFile(previous / earlier);
       }
       io::renamePath(aside, previous / name);
     }
@@ -385,68 +395,67 @@ std::string tablesIn(const std::vector<std::string>& files) {
   return out;
 }
 
-// ".pontix.123456.tmp", io::probeMove's file.
-bool isMoveProbe(std::string_view name) {
-  constexpr std::string_view head = ".pontix.", tail = ".tmp";
-  if (name.size() <= head.size() + tail.size() || !name.starts_with(head) || !name.ends_with(tail))
-    return false;
-  const std::string_view number = name.substr(head.size(), name.size() - head.size() - tail.size());
-  return number.find_first_not_of("0123456789") == std::string_view::npos;
+// A temporary file of Pontix's own that a stop left behind: ".MATIB.MDX.123456.tmp" (a table's
+// index, the journal, the solution file, written aside) or ".pontix.123456.tmp" (io::probeMove's).
+bool isOwnTemporary(std::string_view name) {
+  if (name.size() <= 5 || name[0] != '.' || !name.ends_with(".tmp")) return false;
+  const std::string_view inner = name.substr(1, name.size() - 5);
+  const std::size_t dot = inner.find_last_of('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view target = inner.substr(0, dot), number = inner.substr(dot + 1);
+  if (number.empty() || number.find_first_not_of("0123456789") != std::string_view::npos) return false;
+  return !tableOfFile(target).empty() || target == kJournalName || target == "pontix" ||
+         sameIgnoringAsciiCase(target, "SolucioHorari.xml");
 }
 
-// Files earlier versions of Pontix left when they were stopped: a table on its way into ANTERIOR
-// (the user's, newer than the copy there), one on its way back from it, temporary files.
-std::vector<std::string> tidyLeftovers(const fs::path& work) {
-  std::vector<std::string> done;
-  std::error_code ec;
-  for (fs::directory_iterator it(work, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    // ".MATIB.MDX.123456.tmp", ".PONTIX.DIARIO.123456.tmp", ".pontix.123456.tmp"
-    if (name.size() > 5 && name[0] == '.' && name.ends_with(".tmp")) {
-      const std::string inner = name.substr(1, name.size() - 5);
-      const std::string target = inner.substr(0, inner.find_last_of('.'));
-      if (!tableOfFile(target).empty() || target == kJournalName || upper(target) == "PONTIX" ||
-          upper(target) == "SOLUCIOHORARI.XML") {
-        removeFile(it->path());
-        done.push_back(name);
-      }
-    }
-  }
+// Files a stopped run left: temporary files of its own, and of earlier versions of Pontix a table
+// on its way into ANTERIOR (the user's, newer than the copy there) or on its way back from it.
+void tidyLeftovers(const fs::path& work) {
+  bool tidied = false;
   const fs::path previous = previousTablesFolder(work);
-  if (!isFolder(previous)) return done;
-  std::vector<std::string> names;
-  for (fs::directory_iterator it(previous, ec), end; !ec && it != end; it.increment(ec))
-    names.push_back(it->path().filename().string());
-  for (const std::string& name : names) {
-    // The file an Exportar moves in to see that ANTERIOR takes the tables, stopped before it went.
-    if (isMoveProbe(name)) {
-      removeFile(previous / name);
-      done.push_back(name);
-      continue;
-    }
-    for (const char* suffix : {".nueva", ".restaurando"}) {
-      if (!name.ends_with(suffix)) continue;
-      const std::string table = name.substr(0, name.size() - std::string_view(suffix).size());
-      if (tableOfFile(table).empty()) continue;
-      if (std::string_view(suffix) == ".restaurando" && entriesNamed(work, table).empty()) {
-        // It was stopped after the working table went aside: the previous one takes its place.
-        for (const std::string& earlier : entriesNamed(previous, table)) {
-          io::renamePath(previous / earlier, work / earlier);
-          break;
+  for (const fs::path& folder : {work, previous}) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+      if (isOwnTemporary(it->path().filename().string())) {
+        removeFile(it->path());
+        tidied = true;
+      }
+  }
+  if (isFolder(previous)) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(previous, ec), end; !ec && it != end; it.increment(ec))
+      names.push_back(it->path().filename().string());
+    for (const std::string& name : names) {
+      for (const std::string_view suffix : {".nueva", ".restaurando"}) {
+        if (!name.ends_with(suffix)) continue;
+        const std::string table = name.substr(0, name.size() - suffix.size());
+        if (tableOfFile(table).empty()) continue;
+        if (suffix == ".restaurando" && entriesNamed(work, table).empty()) {
+          // It was stopped after the working table went aside: the previous one takes its place.
+          for (const std::string& earlier : entriesNamed(previous, table)) {
+            io::renamePath(previous / earlier, work / earlier);
+            break;
+          }
+        }
+        if (suffix == ".nueva" || entriesNamed(previous, table).empty()) {
+          for (const std::string& earlier : entriesNamed(previous, table)) removeFile(previous / earlier);
+          io::renamePath(previous / name, previous / table);
+          tidied = true;
         }
       }
-      if (std::string_view(suffix) == ".nueva" || entriesNamed(previous, table).empty()) {
-        for (const std::string& earlier : entriesNamed(previous, table)) removeFile(previous / earlier);
-        io::renamePath(previous / name, previous / table);
-        done.push_back(name);
-      }
     }
   }
-  if (!done.empty()) {
+  if (tidied) {
     io::syncFolder(previous);
     io::syncFolder(work);
   }
-  return done;
+}
+
+// The folder the set aside goes into must be Pontix's own, and empty, when a run begins.
+bool asideFolderTaken(const fs::path& aside) {
+  std::error_code ec;
+  return isThere(aside) && !(isFolder(aside) && fs::is_empty(aside, ec));
 }
 
 }  // namespace
@@ -503,7 +512,7 @@ bool hasUnfinishedOperation(const fs::path& workingDirectory) {
 
 std::optional<std::string> recoverWorkingFolder(const fs::path& workingDirectory) {
   std::string said;
-  if (isThere(journalPath(workingDirectory))) {
+  if (hasUnfinishedOperation(workingDirectory)) {
     try {
       const Journal journal = readJournal(workingDirectory);
       if (journal.operation == "restaurar") {
@@ -550,7 +559,7 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory)
                   .done = 0};
   for (const std::string& file : files) journal.moves.push_back({file, std::string(kAsideName) + "/" + file});
   const fs::path aside = work / kAsideName;
-  if (isThere(aside) && !(isFolder(aside) && fs::is_empty(aside)))
+  if (asideFolderTaken(aside))
     throw Error(ErrorKind::IOError,
                 refusal("En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
                             " que no es de esta exportación",
@@ -562,10 +571,11 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory)
                                   "Compruebe que queda espacio en el disco y que la carpeta admite "
                                   "cambios, y vuelva a exportar."));
   }
+  journal_ = std::make_unique<Journal>(std::move(journal));
   open_ = true;
   try {
     io::makeFolder(aside);
-    for (const Move& m : journal.moves) {
+    for (const Move& m : journal_->moves) {
       if (io::moveUnlessInUse(work / m.from, work / m.to) == io::MoveResult::InUse)
         throw Error(
             ErrorKind::Locked,
@@ -605,7 +615,7 @@ std::vector<std::string> ExportTransaction::commit() {
   // The new tables are on the disk before anything says the run completed.
   for (const std::string& file : workingSetFiles(work)) io::syncFile(work / file);
   io::syncFolder(work);
-  Journal journal = readJournal(work);
+  Journal& journal = *journal_;
   journal.phase = "confirmando";
   writeJournal(work, journal);
   open_ = false;
@@ -629,7 +639,7 @@ std::vector<std::string> ExportTransaction::commit() {
 
 void ExportTransaction::rollback() {
   if (!open_) return;
-  undoExport(workingDirectory_, readJournal(workingDirectory_));
+  undoExport(workingDirectory_, *journal_);
   open_ = false;
 }
 
@@ -666,7 +676,7 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
   for (const std::string& f : current)
     journal.moves.push_back({std::string(kAsideName) + "/" + f, previousName + "/" + f});
   const fs::path aside = work / kAsideName;
-  if (isThere(aside) && !(isFolder(aside) && fs::is_empty(aside)))
+  if (asideFolderTaken(aside))
     throw Error(ErrorKind::IOError, "En la carpeta de trabajo hay un archivo o una carpeta " +
                                         aside.string() + " que no es de Pontix");
   writeJournal(work, journal);

@@ -7,6 +7,7 @@
 // can undo it, or finish it when it had completed.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@
 #include "platform/FileIo.h"
 
 namespace pontix {
+
+namespace workingset {
+struct Journal;
+}
 
 // The working tables Exportar writes, in the order it writes them.
 const std::vector<std::string>& workingTableNames();
@@ -74,6 +79,7 @@ class ExportTransaction {
 
  private:
   std::filesystem::path workingDirectory_;
+  std::unique_ptr<workingset::Journal> journal_;  // as written to the disk
   bool open_ = false;
 };
 

@@ -7,7 +7,6 @@
 #include "platform/Error.h"
 
 namespace pontix {
-namespace {
 
 bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -17,6 +16,8 @@ bool sameIgnoringAsciiCase(std::string_view a, std::string_view b) {
   }
   return true;
 }
+
+namespace {
 
 const char* env(const char* name) {
   const char* value = std::getenv(name);

@@ -21,6 +21,9 @@ std::filesystem::path mapWindowsPath(std::string_view windowsPath);
 std::filesystem::path resolveWindowsFolders(const std::filesystem::path& root,
                                             std::string_view windowsFolder);
 
+// Whether two file names are equal ignoring ASCII letter case, as Windows matches them.
+bool sameIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 // The entry of `folder` named `name`, matched exactly or else ignoring ASCII letter case;
 // folder / name when there is none.
 std::filesystem::path resolveIgnoringCase(const std::filesystem::path& folder, std::string_view name);
