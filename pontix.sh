@@ -11,7 +11,7 @@ PACKAGES=(
   cmake make g++ pkg-config
   qt6-base-dev qt6-translations-l10n libxml2-dev
   googletest libgtest-dev libbenchmark-dev
-  python3-dbfread python3-dbf libdbd-xbase-perl
+  python3 python3-dbfread python3-dbf libdbd-xbase-perl
   libxcb1-dev xvfb xauth x11-utils xdotool fonts-dejavu-core
   libchm-dev libchm-bin fp-utils valgrind
   dpkg-dev file groff-base desktop-file-utils

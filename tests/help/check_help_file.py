@@ -158,8 +158,11 @@ def check_system(root):
 
 def context_map(root, files):
     """Context id -> topic. #IVB: a little-endian length, then (id, offset into #STRINGS)
-    pairs; the string there is the topic, with whatever folder the compiler was run in in
-    front of it, so the longest path suffix that is an archive file is the topic."""
+    pairs; the string there is the topic as [ALIAS] gives it, a path from the archive's root
+    (a viewer on Windows opens nothing else: no folder of the build machine in front of it)."""
+    if not os.path.exists(os.path.join(root, "#IVB")):
+        fail("the archive has no #IVB: no context opens a topic")
+        return {}
     with open(os.path.join(root, "#IVB"), "rb") as f:
         ivb = f.read()
     with open(os.path.join(root, "#STRINGS"), "rb") as f:
@@ -174,12 +177,10 @@ def context_map(root, files):
         if offset >= len(strings):
             fail(f"context {context}: offset {offset} is past the end of #STRINGS")
             continue
-        name = read_cstring(strings, offset).replace("\\", "/")
-        parts = name.split("/")
-        topic = next(("/".join(parts[i:]) for i in range(len(parts)) if "/".join(parts[i:]) in files), None)
-        if topic is None:
-            fail(f"context {context} names {name!r}, which is not in the archive")
-        contexts[context] = topic
+        name = read_cstring(strings, offset)
+        if name.partition("#")[0] not in files:
+            fail(f"context {context} names {name!r}, which is not a file of the archive")
+        contexts[context] = name
     return contexts
 
 

@@ -8,3 +8,14 @@ add_test(NAME help_file
           ${help_file} ${PROJECT_SOURCE_DIR}/help/content ${EXTRACT_CHMLIB})
 # Built by ALL (target scolaria_chm); without it the test is reported as not run.
 set_tests_properties(help_file PROPERTIES REQUIRED_FILES ${help_file})
+
+# The same file read with chmlib directly: its context table, and no folder of the build in it.
+add_executable(scolaria_chm_tests ${CMAKE_CURRENT_LIST_DIR}/ScolariaChmTest.cpp)
+target_include_directories(scolaria_chm_tests PRIVATE ${CHM_INCLUDE})
+target_link_libraries(scolaria_chm_tests PRIVATE ${CHM_LIB} GTest::gtest GTest::gtest_main)
+target_compile_definitions(scolaria_chm_tests PRIVATE
+  SCOLARIA_CHM="${help_file}"
+  HELP_COMPILE_DIR="${PONTIX_HELP_COMPILE_DIR}"
+  HELP_SOURCE_DIR="${PROJECT_SOURCE_DIR}/help/content")
+add_dependencies(scolaria_chm_tests scolaria_chm)
+gtest_discover_tests(scolaria_chm_tests DISCOVERY_TIMEOUT 60 PROPERTIES REQUIRED_FILES ${help_file})
