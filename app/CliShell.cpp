@@ -6,6 +6,7 @@
 #include "exportar/Cursost.h"
 #include "exportar/PreviousTables.h"
 #include "exportar/ProgramState.h"
+#include "exportar/RunReport.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
@@ -42,8 +43,9 @@ std::vector<CourseLevel> readLevelsFile(const std::filesystem::path& file) {
   std::error_code ec;
   const std::filesystem::file_status status = std::filesystem::status(file, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-    refuse("no es un archivo de texto (es una carpeta, una tubería o un dispositivo): indique el archivo con "
-           "las líneas CODI;NIVEL;CURSO");
+    refuse(
+        "no es un archivo de texto (es una carpeta, una tubería o un dispositivo): indique el archivo con "
+        "las líneas CODI;NIVEL;CURSO");
   std::string contents = io::readWholeFile(file);
   // Spreadsheets and editors add the mark; Notepad's "Unicode" is UTF-16, which would only
   // give codes that match nothing.
@@ -103,6 +105,11 @@ void CliShell::showMessage(const std::string& text) {
     err_ << text << ": " << options_.document << '\n';
   else
     err_ << text << '\n';
+}
+
+void CliShell::showFinished(const std::string& text, const RunReport& report) {
+  showMessage(text);
+  for (const std::string& line : report.summary().lines) err_ << line << '\n';
 }
 
 // The levels file fills CURSOST where the dialog's grid would; the pass loop is the core's.

@@ -37,6 +37,8 @@ class CliShell : public Shell {
 
   bool chooseXmlFile(std::string& path) override;
   void showMessage(const std::string& text) override;
+  // The message, then the lines that tell the run's findings, as the window's box says them.
+  void showFinished(const std::string& text, const RunReport& report) override;
   // Refuses, saying how to go on, unless asked beforehand.
   bool confirmEmptyDocument() override;
   bool confirmSubjectLines() override { return options_.subjectLines; }

@@ -16,6 +16,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QStyle>
+#include <QTextEdit>
 #include <QTimer>
 #include <QTreeView>
 #include <QWindow>
@@ -52,6 +53,67 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& text, 
   button->setAutoDefault(true);
   return button;
 }
+
+// The box that ends a run. QMessageBox fixes its size whenever it shows or its details button
+// is pressed, and its details to six lines; this one lets the details grow with the window, and
+// shows the report's lines unwrapped, as they were written.
+class FinishedBox final : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+  void setReport(const QString& text) {
+    setDetailedText(text);
+    auto* details = findChild<QTextEdit*>();
+    if (!details) return;
+    details->setLineWrapMode(QTextEdit::NoWrap);
+    // Wide enough for the longest line, within the screen.
+    int widest = 0;
+    for (const QString& line : text.split('\n'))
+      widest = std::max(widest, details->fontMetrics().horizontalAdvance(line));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int room = screen ? screen->availableGeometry().width() * 2 / 3 : 640;
+    details->setMinimumWidth(std::min(widest + 40, room));
+    setSizeGripEnabled(true);
+    // Queued: QMessageBox fixes the size in its own handler of the same click.
+    for (QAbstractButton* button : findChildren<QAbstractButton*>())
+      if (buttonRole(button) == QMessageBox::ActionRole)
+        connect(button, &QAbstractButton::clicked, this, &FinishedBox::letGrow, Qt::QueuedConnection);
+  }
+
+ protected:
+  void showEvent(QShowEvent* e) override {
+    QMessageBox::showEvent(e);
+    letGrow();
+  }
+  // Past the first showing, a new layout would fix the size again and undo the user's.
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::LayoutRequest && isVisible()) return QDialog::event(e);
+    return QMessageBox::event(e);
+  }
+
+ private:
+  void letGrow() {
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    if (auto* details = findChild<QTextEdit*>()) {
+      details->setMaximumHeight(QWIDGETSIZE_MAX);
+      details->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+    // The details grow the box to the right and down: it keeps its centre, all of it on the screen.
+    if (const QScreen* screen = this->screen(); screen && isVisible()) {
+      const QRect room = screen->availableGeometry();
+      QRect frame = frameGeometry();
+      if (centre_.isNull()) centre_ = frame.center();
+      frame.moveCenter(centre_);
+      frame.moveRight(std::min(frame.right(), room.right()));
+      frame.moveBottom(std::min(frame.bottom(), room.bottom()));
+      frame.moveLeft(std::max(frame.left(), room.left()));
+      frame.moveTop(std::max(frame.top(), room.top()));
+      move(frame.topLeft());
+    }
+  }
+
+  QPoint centre_;
+};
 
 // The nearest folder that exists, walking up from `folder`.
 QString existingFolder(std::filesystem::path folder) {
@@ -325,10 +387,20 @@ void TMForm::showMessage(const std::string& text) {
 }
 
 void TMForm::showFinished(const std::string& text, const RunReport& report) {
-  QMessageBox box(QMessageBox::NoIcon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok,
-                  dialogParent());
-  // Behind "Mostrar detalles…", for whoever wants to know what the conversion changed.
-  box.setDetailedText(QString::fromStdString(report.text()));
+  // A clean run ends with the plain box; findings that change what the other program will see
+  // are said above the details, so that they do not pass for a plain success.
+  const RunReport::Summary summary = report.summary();
+  QStringList lines;
+  for (const std::string& line : summary.lines) lines << QString::fromStdString(line);
+  if (!report.outputFile().empty())
+    lines << "Archivo escrito: " + QFile::decodeName(QByteArray::fromStdString(report.outputFile()));
+  const QMessageBox::Icon icon = summary.warning          ? QMessageBox::Warning
+                                 : !summary.lines.empty() ? QMessageBox::Information
+                                                          : QMessageBox::NoIcon;
+  FinishedBox box(icon, kApplicationTitle, QString::fromStdString(text), QMessageBox::Ok, dialogParent());
+  if (!lines.isEmpty()) box.setInformativeText(lines.join('\n'));
+  // Behind "Mostrar los detalles…", for whoever wants to know what the conversion changed.
+  box.setReport(QString::fromStdString(report.text()));
   runModal(box);
   stopIfHostGone();
 }

@@ -282,6 +282,7 @@ int importar(int argc, char** argv) {
     throw;
   }
   std::cerr << "Proceso finalizado: " << output.string() << '\n';
+  for (const std::string& line : state->report.summary().lines) std::cerr << line << '\n';
   reportRun(state->report, reportFile);
   return kDone;
 }

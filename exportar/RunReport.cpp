@@ -162,6 +162,74 @@ void RunReport::tableClosed(const dbase::Table& table, std::uint32_t records) no
   }
 }
 
+RunReport::Summary RunReport::summary() const {
+  auto total = [this](Kind kind, auto&& wanted) {
+    std::uint64_t n = 0;
+    for (const Finding& f : findings_)
+      if (f.kind == kind && wanted(f.where)) n += f.count;
+    return n;
+  };
+  auto any = [](std::string_view) { return true; };
+  auto plural = [](std::uint64_t n, const char* one, const std::string& many) {
+    return n == 1 ? std::string(one) : std::to_string(n) + many;
+  };
+  struct Line {
+    std::string text;
+    bool warning;
+  };
+  std::vector<Line> lines;  // the most telling first
+
+  const std::uint64_t noPeriod = total(Kind::MissedLookup, [](std::string_view w) { return w == "periodo"; });
+  std::uint64_t sessions = 0;
+  for (const auto& [name, count] : records_)
+    if (name == "SESSIO") sessions = count;
+  const bool emptyGrid =
+      std::find(emptyTables_.begin(), emptyTables_.end(), "DIASHORAST") != emptyTables_.end();
+  if (noPeriod > 0 && noPeriod == sessions)
+    lines.push_back({std::string("Ninguna sesión tiene día ni hora: ") +
+                         (emptyGrid ? "la tabla de días y horas está vacía."
+                                    : "ningún día y periodo del horario está en la tabla de días y horas.") +
+                         " ¿Ha vuelto a exportar después de hacer el horario?",
+                     true});
+  if (const std::uint64_t n = total(Kind::CourseWithoutLevel, any))
+    lines.push_back({plural(n, "Un curso ha quedado sin nivel o sin número de curso.",
+                            " cursos han quedado sin nivel o sin número de curso."),
+                     true});
+  if (noPeriod > 0 && noPeriod < sessions)
+    lines.push_back({plural(noPeriod,
+                            "Una sesión no tiene día ni hora: su día y periodo no están en la tabla de días y "
+                            "horas.",
+                            " sesiones no tienen día ni hora: su día y periodo no están en la tabla de días y "
+                            "horas."),
+                     true});
+  if (const std::uint64_t n = total(Kind::MissedLookup, [](std::string_view w) { return w != "periodo"; }))
+    lines.push_back({plural(n, "Un código del horario no está en las tablas de trabajo: su dato queda vacío.",
+                            " códigos del horario no están en las tablas de trabajo: sus datos quedan vacíos."),
+                     true});
+  if (const std::uint64_t n = total(Kind::SkippedEntry, any))
+    lines.push_back({plural(n, "Una sesión del horario no tiene día (día 0) y no se ha pasado.",
+                            " sesiones del horario no tienen día (día 0) y no se han pasado."),
+                     true});
+  if (const std::uint64_t n = total(Kind::CutValue, any))
+    lines.push_back({plural(n, "Un valor no cabía en su campo y se ha recortado.",
+                            " valores no cabían en su campo y se han recortado."),
+                     false});
+  if (const std::uint64_t n = total(Kind::ReplacedCharacters, any))
+    lines.push_back({plural(n, "Un carácter que Windows-1252 no tiene se ha sustituido por otro.",
+                            " caracteres que Windows-1252 no tiene se han sustituido por otros."),
+                     false});
+
+  Summary out;
+  for (const Line& line : lines) out.warning = out.warning || line.warning;
+  // Two lines at most: the box is read at a glance, the details hold the rest.
+  if (lines.size() > 2) {
+    lines.resize(1);
+    lines.push_back({"Hay más avisos en los detalles.", false});
+  }
+  for (Line& line : lines) out.lines.push_back(std::move(line.text));
+  return out;
+}
+
 std::string RunReport::text() const {
   std::string out;
   for (const std::string& line : recovered_) out += line + "\n";

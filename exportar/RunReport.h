@@ -55,6 +55,11 @@ class RunReport final : public dbase::TableObserver {
   void setPreviousFolder(std::string folder) { keptFolder_ = std::move(folder); }
   // A table's previous version now in that folder.
   void keptPrevious(std::string_view table);
+  // The file the run wrote besides the tables (Importar's SolucioHorari.xml), as a path in UTF-8.
+  void setOutputFile(std::string path) { outputFile_ = std::move(path); }
+  const std::string& outputFile() const { return outputFile_; }
+  // A table the run read that has no record at all, which explains why nothing matched in it.
+  void noteEmptyTable(std::string_view table) { emptyTables_.emplace_back(table); }
   // What the run put right before it started (an operation that had not ended), UTF-8.
   void noteRecovered(std::string text) { recovered_.push_back(std::move(text)); }
   const std::vector<std::string>& recovered() const { return recovered_; }
@@ -66,6 +71,13 @@ class RunReport final : public dbase::TableObserver {
   // The finding of this kind and place, or nullptr.
   const Finding* find(Kind kind, std::string_view where = {}) const;
 
+  // The findings that change what the timetabling program or the administration system will
+  // see, in one or two plain lines for the box that ends the run; none for a clean run.
+  struct Summary {
+    std::vector<std::string> lines;  // UTF-8
+    bool warning = false;            // something is missing rather than only shortened or replaced
+  };
+  Summary summary() const;
   // The report in Spanish, as the person who ran the conversion reads it (UTF-8).
   std::string text() const;
   // The report as JSON (UTF-8), for scripts.
@@ -84,6 +96,8 @@ class RunReport final : public dbase::TableObserver {
   std::vector<std::string> kept_;
   std::string keptFolder_;
   std::vector<std::string> recovered_;
+  std::string outputFile_;
+  std::vector<std::string> emptyTables_;
 };
 
 }  // namespace pontix

@@ -41,6 +41,7 @@ class Lookup {
     return it == first_.end() ? none_.data() : values_.data() + it->second;
   }
   bool missed(const std::string* values) const { return values == none_.data(); }
+  bool empty() const { return first_.empty(); }
   // The same, a key no record has going to the report as a code of this kind.
   const std::string* find(const std::string& key, RunReport& report, std::string_view kind) const {
     const std::string* values = find(key);
@@ -131,6 +132,9 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   state.report.start("importar");
   for (std::string& line : recovered) state.report.noteRecovered(std::move(line));
   RunReport& report = state.report;
+  report.setOutputFile(outputFile.string());
+  // Re-exporting after the timetable was made empties the grid: every session would lose its day.
+  if (periods.empty()) report.noteEmptyTable("DIASHORAST");
   std::uint64_t sessions = 0;
   const bool halves = usesHalfPeriods(soluc, in.hora);
   // Each entry goes to the file as it is read: memory does not grow with the solution.

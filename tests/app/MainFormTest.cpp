@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTextEdit>
 #include <QTreeView>
 
 #include "ModalDriver.h"
@@ -285,12 +286,31 @@ TEST(MainWindow, CompletedImportarWritesTheSolutionBesideTheChosenFile) {
   const std::filesystem::path chosen = desk.document("");
   TMForm form({});
   form.show();
-  QString details;
-  ModalDriver driver({ModalDriver::chooseFile(q(chosen)), [&](QWidget* box) {
-                        details = static_cast<QMessageBox*>(box)->detailedText();
+  QString details, informative;
+  QMessageBox::Icon icon = QMessageBox::Critical;
+  QSize detailsShown, detailsGrown;
+  ModalDriver driver({ModalDriver::chooseFile(q(chosen)), [&](QWidget* widget) {
+                        auto* box = static_cast<QMessageBox*>(widget);
+                        details = box->detailedText();
+                        informative = box->informativeText();
+                        icon = box->icon();
+                        // The details open, and grow with the box when the user makes it larger.
+                        for (QAbstractButton* button : box->findChildren<QAbstractButton*>())
+                          if (box->buttonRole(button) == QMessageBox::ActionRole) button->click();
+                        QApplication::processEvents();
+                        auto* pane = box->findChild<QTextEdit*>();
+                        detailsShown = pane->size();
+                        box->resize(box->width() + 200, box->height() + 150);
+                        QApplication::processEvents();
+                        detailsGrown = pane->size();
                         ModalDriver::pressOk()(box);
                       }});
   child<QPushButton>(form, "BImportar")->click();
+  // A clean run keeps the plain box, and says where the file went.
+  EXPECT_EQ(icon, QMessageBox::NoIcon);
+  EXPECT_EQ(informative, "Archivo escrito: " + q(chosen.parent_path() / "SolucioHorari.xml"));
+  EXPECT_GE(detailsGrown.width(), detailsShown.width() + 150);
+  EXPECT_GE(detailsGrown.height(), detailsShown.height() + 100);
   EXPECT_EQ(driver.seen,
             (std::vector<std::string>{"QFileDialog|Archivo XML|", "QMessageBox|Pontix|Proceso finalizado"}));
   // The run's report waits behind the box's details button.

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
+
 #include "ExportarWork.h"
 #include "exportar/PreviousTables.h"
 #include "operacion/WorkingSet.h"
@@ -146,11 +148,76 @@ TEST(RunReport, OnlyTheFirstFewExamplesAreKeptAndTheJsonEscapesThem) {
       "[{\"valor\": \"\\\"A\\\\1\\\"\\n\"}]}\n  ]\n}\n");
 }
 
+// What the box that ends a run says above its details: nothing for a clean run, the most
+// telling finding first, two lines at most.
+TEST(RunReport, TheSummaryTellsWhatTheOtherProgramWillMissInTwoLinesAtMost) {
+  struct Case {
+    const char* name;
+    std::function<void(RunReport&)> run;
+    std::vector<std::string> lines;
+    bool warning;
+  } cases[] = {
+      {"clean", [](RunReport& r) { r.note(Kind::NumberedAbbreviation, "PROFT", "ANA", "ANA1"); }, {}, false},
+      {"one cut value",
+       [](RunReport& r) { r.note(Kind::CutValue, "PROFT.NOMBRE", "x", "y"); },
+       {"Un valor no cabía en su campo y se ha recortado."},
+       false},
+      {"courses without level, and replaced characters",
+       [](RunReport& r) {
+         r.note(Kind::ReplacedCharacters, "MATERIA/descripcio", "a", "b", 4);
+         r.note(Kind::CourseWithoutLevel, "", "ESO1");
+         r.note(Kind::CourseWithoutLevel, "", "ESO2");
+       },
+       {"2 cursos han quedado sin nivel o sin número de curso.",
+        "4 caracteres que Windows-1252 no tiene se han sustituido por otros."},
+       true},
+      {"every session without its period",
+       [](RunReport& r) {
+         r.start("importar");
+         r.noteEmptyTable("DIASHORAST");
+         r.note(Kind::MissedLookup, "periodo", "día 2, periodo 1", {}, 393);
+         r.written("SESSIO", 393);
+       },
+       {"Ninguna sesión tiene día ni hora: la tabla de días y horas está vacía. ¿Ha vuelto a exportar "
+        "después de hacer el horario?"},
+       true},
+      {"some sessions without their period, the grid not empty",
+       [](RunReport& r) {
+         r.start("importar");
+         r.note(Kind::MissedLookup, "periodo", "día 5, periodo 4");
+         r.written("SESSIO", 3);
+       },
+       {"Una sesión no tiene día ni hora: su día y periodo no están en la tabla de días y horas."},
+       true},
+      {"more than two kinds",
+       [](RunReport& r) {
+         r.start("importar");
+         r.note(Kind::MissedLookup, "periodo", "día 2, periodo 1", {}, 3);
+         r.written("SESSIO", 3);
+         r.note(Kind::MissedLookup, "profesor", "XAVI");
+         r.note(Kind::MissedLookup, "aula", "A9");
+         r.note(Kind::SkippedEntry, "", "registro 2");
+       },
+       {"Ninguna sesión tiene día ni hora: ningún día y periodo del horario está en la tabla de días y "
+        "horas. ¿Ha vuelto a exportar después de hacer el horario?",
+        "Hay más avisos en los detalles."},
+       true},
+  };
+  for (const Case& c : cases) {
+    RunReport r;
+    r.start("exportar");
+    c.run(r);
+    const RunReport::Summary summary = r.summary();
+    EXPECT_EQ(summary.lines, c.lines) << c.name;
+    EXPECT_EQ(summary.warning, c.warning) << c.name;
+  }
+}
+
 // A folder named in another encoding than UTF-8 still gives JSON every reader takes.
 TEST(RunReport, TheJsonStaysUtf8WhateverBytesAPathHas) {
   RunReport r;
   r.start("exportar");
-  r.setPreviousFolder("/datos/a\xF1o/ANTERIOR");  // "año" as Latin-1 bytes
+  r.setPreviousFolder("/datos/a\xF1o/ANTERIOR");    // "año" as Latin-1 bytes
   r.note(Kind::MissedLookup, "aula", "Aula \xE9");  // an ANSI value, given as UTF-8
   const std::string json = r.json();
   EXPECT_TRUE(ansi::isUtf8(json));

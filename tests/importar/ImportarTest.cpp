@@ -199,6 +199,11 @@ TEST(Importar, NothingPlacedGivesOneEmptySessionsAndAnEmptyGridEmptyTimes) {
   Work w({{"2", "4", "ANA", "1A", "LAB", "MAT1", ""}}, {});
   w.importar();
   EXPECT_EQ(w.sessions(), Lines{sessio("P-2", "C-1", "G-1A", "", "", "", "A-Lab &amp; Física", "M-1", "")});
+  // Not a plain success: the grid was emptied after the timetable was made, and the box says so.
+  EXPECT_EQ(w.state.report.summary().lines,
+            Lines{"Ninguna sesión tiene día ni hora: la tabla de días y horas está vacía. ¿Ha vuelto a "
+                  "exportar después de hacer el horario?"});
+  EXPECT_EQ(w.state.report.outputFile(), w.solution().string());
 }
 
 // An error ends the operation where it occurs: no file is written or replaced, the flag and
