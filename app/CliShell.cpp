@@ -37,7 +37,8 @@ std::vector<std::string> splitFields(std::string_view line) {
 
 std::vector<CourseLevel> readLevelsFile(const std::filesystem::path& file) {
   auto refuse = [&](const std::string& why) {
-    throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() + " " + why);
+    throw Error(ErrorKind::InvalidArgument, "El archivo de niveles " + file.string() + " " + why,
+                "Corríjalo (una línea CODI;NIVEL;CURSO por curso) y repita la orden.");
   };
   // A pipe or a device would be waited on for ever, or read without end.
   std::error_code ec;

@@ -267,7 +267,7 @@ void TMForm::recoverAtStart() {
     if (std::optional<std::string> done = recoverWorkingFolder(state_.workingDirectory)) showMessage(*done);
   } catch (const HostGone&) {
   } catch (const std::exception& e) {
-    showError(QString::fromStdString(e.what()));
+    showError(QString::fromStdString(userMessage(e)));
   }
 }
 
@@ -297,7 +297,7 @@ void TMForm::FormClose() {
   try {
     writeResultFlag(resultFile, state_.resultFlag);
   } catch (const std::exception& e) {
-    showError(QString::fromStdString(e.what()));
+    showError(QString::fromStdString(userMessage(e)));
   }
 }
 
@@ -320,13 +320,13 @@ void TMForm::runOperation(const std::function<void()>& operation) {
     operation();
   } catch (const HostGone&) {
     restoreCursor();
-  } catch (const std::bad_alloc&) {
+  } catch (const std::bad_alloc& e) {
     restoreCursor();
-    showError("No hay memoria suficiente para terminar la operación");
+    showError(QString::fromStdString(userMessage(e)));
   } catch (const std::exception& e) {
     restoreCursor();
     // What the operation put right before it failed is said too: nobody would read it otherwise.
-    std::string text = e.what();
+    std::string text = userMessage(e);
     for (const std::string& line : state_.report.recovered()) text += "\n\n" + line;
     showError(QString::fromStdString(text));
   }

@@ -111,11 +111,10 @@ void checkResultFolder(const std::filesystem::path& iniFile) {
   // could be written.
   const fs::path folder = iniFile.has_parent_path() ? iniFile.parent_path() : fs::path(".");
   if (const std::optional<std::string> refusal = refusalOf(folder))
-    throw Error(ErrorKind::IOError,
-                "No se puede dejar el resultado para Horalia en la carpeta " + folder.string() + ": " +
-                    *refusal +
-                    ". Ponga pontix junto a Horalia (un enlace simbólico o una copia en su "
-                    "carpeta).");
+    throw Error(
+        ErrorKind::IOError,
+        "No se puede dejar el resultado para Horalia en la carpeta " + folder.string() + ": " + *refusal,
+        "Ponga pontix junto a Horalia (un enlace simbólico o una copia en su carpeta).");
 }
 
 void writeResultFlag(const std::filesystem::path& iniFile, std::int32_t flag) {

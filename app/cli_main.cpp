@@ -191,11 +191,12 @@ std::unique_ptr<pontix::ProgramState> makeState(const Arguments& args) {
   if (std::filesystem::is_directory(state->workingDirectory, ec)) return state;
   if (args.trabajo)
     throw pontix::Error(pontix::ErrorKind::NotFound,
-                        "No existe la carpeta " + state->workingDirectory.string());
+                        "No existe la carpeta " + state->workingDirectory.string(),
+                        "Créela, o indique otra con --trabajo, y repita la orden.");
   const std::string folder = pontix::mapWindowsPath("C:\\KTEMP").string();
   throw pontix::Error(pontix::ErrorKind::NotFound,
-                      "No existe la carpeta " + folder + " (C:\\KTEMP, la carpeta de trabajo de Horalia).\n" +
-                          "Créela con: mkdir -p " + shellWord(folder) + "\n" +
+                      "No existe la carpeta " + folder + " (C:\\KTEMP, la carpeta de trabajo de Horalia)",
+                      "Créela con: mkdir -p " + shellWord(folder) + "\n" +
                           "o ponga en PONTIX_DRIVE_C la carpeta que hace de unidad C:, con KTEMP dentro,\n" +
                           "o dé otra carpeta con --trabajo DIR.");
 }
@@ -270,7 +271,8 @@ int importar(int argc, char** argv) {
   std::filesystem::path folder = args.salida ? std::filesystem::path(*args.salida) : state->workingDirectory;
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec))
-    throw pontix::Error(pontix::ErrorKind::NotFound, "No existe la carpeta " + folder.string());
+    throw pontix::Error(pontix::ErrorKind::NotFound, "No existe la carpeta " + folder.string(),
+                        "Créela, o indique otra con --salida, y repita la orden.");
   std::filesystem::path output = folder / "SolucioHorari.xml";
   std::unique_ptr<pontix::io::AtomicFile> reportFile = startReportFile(args);
   // Never while an Exportar is replacing the tables it reads.
@@ -374,11 +376,8 @@ int main(int argc, char** argv) {
                                                 : kVolcarHelp;
     std::cerr << e.message << "\n\n" << help;
     return kUsage;
-  } catch (const std::bad_alloc&) {
-    std::cerr << "No hay memoria suficiente para terminar la operación\n";
-    return kFailed;
   } catch (const std::exception& e) {
-    std::cerr << e.what() << '\n';
+    std::cerr << pontix::userMessage(e) << '\n';
     return kFailed;
   }
 }

@@ -11,6 +11,7 @@
 
 #include "exportar/ProgramState.h"
 #include "platform/AnsiText.h"
+#include "platform/Error.h"
 #include "platform/dbase/Table.h"
 #include "platform/xml/Document.h"
 
@@ -32,6 +33,15 @@ void createWorkingTable(ProgramState& state, dbase::Table& table, const std::vec
 class ScopedOpen {
  public:
   ScopedOpen(dbase::Table& table, dbase::OpenMode mode) : table_(table) { table_.open(mode); }
+  // `whenMissing` says what to do when the table is not there.
+  ScopedOpen(dbase::Table& table, dbase::OpenMode mode, const char* whenMissing) : table_(table) {
+    try {
+      table_.open(mode);
+    } catch (const Error& e) {
+      if (e.kind() != ErrorKind::NotFound || !e.remedy().empty()) throw;
+      throw Error(e.kind(), e.message(), whenMissing);
+    }
+  }
   ~ScopedOpen() {
     try {
       table_.close();

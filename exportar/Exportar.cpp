@@ -51,11 +51,13 @@ xml::Document loadAdministrationDocument(const std::filesystem::path& file) {
   xml::Document document = xml::Document::load(file, kAdministrationPaths);
   std::optional<xml::Element> root = document.root();
   if (!root || root->name() != "CENTRE")
-    throw Error(ErrorKind::InvalidArgument,
-                "El archivo " + file.string() +
-                    " no contiene un documento de Scolaria: el elemento raíz es " +
-                    (root ? root->name() + " (línea " + std::to_string(root->line()) + ")" : "ninguno") +
-                    "; se esperaba CENTRE");
+    throw Error(
+        ErrorKind::InvalidArgument,
+        "El archivo " + file.string() + " no contiene un documento de Scolaria: el elemento raíz es " +
+            (root ? root->name() + " (línea " + std::to_string(root->line()) + ")" : "ninguno") +
+            "; se esperaba CENTRE",
+        "Elija el archivo que Scolaria prepara para Horalia (su primer elemento es CENTRE) y vuelva a "
+        "exportar.");
   return document;
 }
 
@@ -67,8 +69,8 @@ FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose) {
     if (hasUnfinishedOperation(state.workingDirectory))
       throw Error(ErrorKind::IOError,
                   "Una operación de Pontix no terminó en la carpeta " + state.workingDirectory.string() +
-                      " y no se puede deshacer porque la carpeta no admite cambios. Consiga "
-                      "permiso de escritura en ella y vuelva a intentarlo.");
+                      " y no se puede deshacer porque la carpeta no admite cambios",
+                  "Consiga permiso de escritura en ella y vuelva a intentarlo.");
     return lock;
   }
   if (std::optional<std::string> recovered = recoverWorkingFolder(state.workingDirectory))
@@ -85,11 +87,8 @@ bool carriesNothing(const xml::Document& document) {
   return true;
 }
 
-constexpr const char* kNoMemory = "No hay memoria suficiente para terminar la operación";
-
-// What to do after a run that changed nothing, by what stopped it.
-const char* remedyFor(ErrorKind kind, const std::string& cause) {
-  if (cause == kNoMemory) return "Cierre otros programas y vuelva a exportar.";
+// What to do after a run that changed nothing, by what stopped it, when its error does not say.
+const char* remedyFor(ErrorKind kind) {
   switch (kind) {
     case ErrorKind::Locked:
       return "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar.";
@@ -101,16 +100,17 @@ const char* remedyFor(ErrorKind kind, const std::string& cause) {
 
 // The message of a run stopped after its tables were set aside: the cause, that nothing changed
 // (or, when the tables could not be put back yet, that the next operation will), what to do.
-Error unchanged(ExportTransaction& transaction, ErrorKind kind, const std::string& cause) {
+Error unchanged(ExportTransaction& transaction, ErrorKind kind, const std::string& cause,
+                const std::string& remedy) {
   try {
     transaction.rollback();
   } catch (const std::exception& e) {
-    return Error(kind, cause + "\nLas tablas de trabajo no se han podido dejar todavía como estaban (" +
-                           e.what() +
-                           "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
-                           "programas que las tengan abiertas.");
+    return Error(kind,
+                 cause + "\nLas tablas de trabajo no se han podido dejar todavía como estaban (" + e.what() +
+                     "); la próxima operación de Pontix en esta carpeta lo hará",
+                 "Cierre antes los programas que las tengan abiertas.");
   }
-  return Error(kind, cause + "\n" + kNothingChanged + " " + remedyFor(kind, cause));
+  return Error(kind, cause + "\n" + kNothingChanged, remedy.empty() ? remedyFor(kind) : remedy);
 }
 
 }  // namespace
@@ -146,9 +146,9 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
     kept = transaction.commit();
   } catch (const Error& e) {
     if (!transaction.isOpen()) throw;  // completed: it says what is left to do
-    throw unchanged(transaction, e.kind(), e.what());
+    throw unchanged(transaction, e.kind(), e.message(), e.remedy());
   } catch (const std::bad_alloc&) {
-    throw unchanged(transaction, ErrorKind::InvalidArgument, kNoMemory);
+    throw unchanged(transaction, ErrorKind::InvalidArgument, kNoMemory, kNoMemoryRemedy);
   } catch (...) {
     try {
       transaction.rollback();

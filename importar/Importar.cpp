@@ -61,9 +61,11 @@ class Lookup {
 Field numberField(Table& table, std::string_view name) {
   Field f = table.field(name);
   if (f.type() != 'N' && f.type() != 'F')
-    throw Error(ErrorKind::InvalidArgument, table.objectName() + ": el campo '" + std::string(name) +
-                                                "' de la tabla SOLUC es de tipo '" +
-                                                std::string(1, f.type()) + "' y debe ser numérico");
+    throw Error(ErrorKind::InvalidArgument,
+                table.objectName() + ": el campo '" + std::string(name) + "' de la tabla SOLUC es de tipo '" +
+                    std::string(1, f.type()) + "' y debe ser numérico",
+                "Genere otra vez el horario en Horalia, que guarda el día y la hora como números, y vuelva a "
+                "importar.");
   return f;
 }
 
@@ -113,12 +115,15 @@ std::filesystem::path solutionFilePath(const std::string& selectedFileName) {
 
 void exportSolution(ProgramState& state, const std::filesystem::path& outputFile) {
   Table& soluc = state.wwTableSoluc;
-  ScopedOpen openSoluc(soluc, OpenMode::Exclusive);
-  ScopedOpen openProft(state.wwTableProfesor, OpenMode::Exclusive);
-  ScopedOpen openAulat(state.wwTableAulas, OpenMode::Exclusive);
-  ScopedOpen openAsignomt(state.wwTableNomAsg, OpenMode::Exclusive);
-  ScopedOpen openGrupost(state.wwTableGrupos, OpenMode::Exclusive);
-  ScopedOpen openDiashorast(state.wwTableDiasHoras, OpenMode::Exclusive);
+  ScopedOpen openSoluc(soluc, OpenMode::Exclusive, "Genere antes el horario en Horalia y vuelva a importar.");
+  // The tables Exportar makes: missing, they were never exported to this folder.
+  const char* exportFirst =
+      "Exporte antes con Pontix los datos de Scolaria a esta carpeta y vuelva a importar.";
+  ScopedOpen openProft(state.wwTableProfesor, OpenMode::Exclusive, exportFirst);
+  ScopedOpen openAulat(state.wwTableAulas, OpenMode::Exclusive, exportFirst);
+  ScopedOpen openAsignomt(state.wwTableNomAsg, OpenMode::Exclusive, exportFirst);
+  ScopedOpen openGrupost(state.wwTableGrupos, OpenMode::Exclusive, exportFirst);
+  ScopedOpen openDiashorast(state.wwTableDiasHoras, OpenMode::Exclusive, exportFirst);
 
   const SolucFields in(soluc);
   const Lookup teachers(state.wwTableProfesor, "ABREV", {"CODI"});

@@ -101,12 +101,15 @@ void removeFile(const fs::path& path) {
   if (!isThere(path)) return;
   if (io::removeUnlessInUse(path)) return;
   if (io::isInUse(path))
-    throw Error(ErrorKind::Locked, "El archivo " + path.string() + " está abierto por otro programa");
+    throw Error(ErrorKind::Locked, "El archivo " + path.string() + " está abierto por otro programa",
+                kCloseTheOtherProgram);
   std::error_code ec;
   if (!fs::remove(path, ec) && isThere(path))
-    throw Error(ErrorKind::IOError,
-                "No se pudo borrar el archivo " + path.string() + ": " +
-                    (ec ? systemErrorText(ec.value()) : std::string("es de solo lectura")));
+    throw Error(
+        ErrorKind::IOError,
+        "No se pudo borrar el archivo " + path.string() + ": " +
+            (ec ? systemErrorText(ec.value()) : std::string("es de solo lectura")),
+        ec ? systemErrorRemedy(ec.value()) : "Quítele la marca de solo lectura y vuelva a intentarlo.");
 }
 
 void removeEmptyFolder(const fs::path& path) noexcept {
@@ -268,16 +271,14 @@ void finishExport(const fs::path& work, const Journal& journal) {
   removeJournal(work);
 }
 
-std::string refusal(const std::string& cause, const std::string& remedy) {
-  return cause + ". " + kNothingChanged + " " + remedy;
+// A run refused before any table was touched: the cause, that nothing changed, what to do.
+Error refused(ErrorKind kind, const std::string& cause, const std::string& remedy) {
+  return Error(kind, cause + ". " + kNothingChanged, remedy);
 }
 
-// Why a folder cannot take the tables, with what to do about it.
-std::string folderRemedy(int error, const char* again) {
-  if (error == ENOSPC || error == EDQUOT) return std::string("Libere espacio en el disco y ") + again + ".";
-  if (error == EACCES || error == EPERM || error == EROFS)
-    return std::string("Consiga permiso de escritura en esa carpeta y ") + again + ".";
-  return std::string("Compruébela y ") + again + ".";
+// The remedy an error already carries, which knows its cause best, or this one.
+std::string remedyOr(const Error& e, const std::string& fallback) {
+  return e.remedy().empty() ? fallback : e.remedy();
 }
 
 // Everything the commit will need of ANTERIOR, checked before a table is touched.
@@ -285,46 +286,47 @@ void checkPreviousFolder(const fs::path& work, const fs::path& previous) {
   std::error_code ec;
   const fs::file_status status = fs::symlink_status(previous, ec);
   if (fs::exists(status) && !isFolder(previous))
-    throw Error(ErrorKind::IOError,
-                refusal("En la carpeta de trabajo hay un archivo " + previous.string() +
-                            " donde Pontix guarda la versión anterior de las tablas",
-                        "Cámbielo de nombre o llévelo a otra carpeta y vuelva a exportar."));
+    throw refused(ErrorKind::IOError,
+                  "En la carpeta de trabajo hay un archivo " + previous.string() +
+                      " donde Pontix guarda la versión anterior de las tablas",
+                  "Cámbielo de nombre o llévelo a otra carpeta y vuelva a exportar.");
   if (!fs::exists(status)) {
     try {
       io::makeFolder(previous);
     } catch (const Error& e) {
-      throw Error(
+      throw refused(
           ErrorKind::IOError,
-          refusal(
-              std::string(e.what()) + " (la carpeta donde Pontix guarda la versión anterior de las tablas)",
-              "Compruebe que la carpeta de trabajo admite cambios y que queda espacio en el disco, y "
-              "vuelva a exportar."));
+          e.message() + " (la carpeta donde Pontix guarda la versión anterior de las tablas)",
+          remedyOr(e,
+                   "Compruebe que la carpeta de trabajo admite cambios y que queda espacio en el disco, "
+                   "y vuelva a exportar."));
     }
     io::syncFolder(work);
   }
   if (const int error = io::probeMove(work, previous)) {
     if (error == EXDEV)
-      throw Error(
+      throw refused(
           ErrorKind::IOError,
-          refusal("La carpeta " + previous.string() +
-                      " está en otro disco o sistema de archivos que la carpeta de trabajo, y Pontix guarda "
-                      "allí la versión anterior de las tablas moviéndolas, sin copiarlas",
-                  "Ponga en su lugar una carpeta ANTERIOR corriente y vuelva a exportar."));
-    throw Error(ErrorKind::IOError, refusal("No se puede guardar la versión anterior de las tablas en " +
-                                                previous.string() + ": " + systemErrorText(error),
-                                            folderRemedy(error, "vuelva a exportar")));
+          "La carpeta " + previous.string() +
+              " está en otro disco o sistema de archivos que la carpeta de trabajo, y Pontix guarda "
+              "allí la versión anterior de las tablas moviéndolas, sin copiarlas",
+          "Ponga en su lugar una carpeta ANTERIOR corriente y vuelva a exportar.");
+    throw refused(ErrorKind::IOError,
+                  "No se puede guardar la versión anterior de las tablas en " + previous.string() + ": " +
+                      systemErrorText(error),
+                  systemErrorRemedy(error, "vuelva a exportar"));
   }
   for (const std::string& file : workingSetFiles(previous)) {
     const fs::path path = previous / file;
     if (io::isReadOnly(path))
-      throw Error(ErrorKind::IOError,
-                  refusal("La copia anterior " + path.string() +
-                              " es de solo lectura y esta exportación la sustituiría",
-                          "Quítele la marca de solo lectura o llévela a otra carpeta y vuelva a exportar."));
+      throw refused(
+          ErrorKind::IOError,
+          "La copia anterior " + path.string() + " es de solo lectura y esta exportación la sustituiría",
+          "Quítele la marca de solo lectura o llévela a otra carpeta y vuelva a exportar.");
     if (io::isInUse(path))
-      throw Error(ErrorKind::Locked,
-                  refusal("La copia anterior " + path.string() + " está abierta por otro programa",
-                          "Ciérrela y vuelva a exportar."));
+      throw refused(ErrorKind::Locked,
+                    "La copia anterior " + path.string() + " está abierta por otro programa",
+                    "Ciérrela y vuelva a exportar.");
   }
 }
 
@@ -364,7 +366,8 @@ class HeldFile {
     if (!fs::is_regular_file(fs::symlink_status(path, ec))) return;
     file_ = io::File::open(path, io::File::Mode::Read);
     if (!io::lockWholeFile(file_.descriptor(), true))
-      throw Error(ErrorKind::Locked, "La tabla " + path.string() + " está abierta por otro programa");
+      throw Error(ErrorKind::Locked, "La tabla " + path.string() + " está abierta por otro programa",
+                  kCloseTheOtherProgram);
   }
 
  private:
@@ -380,7 +383,8 @@ std::string tableNameOf(std::string_view name) {
   if (!plain)
     throw Error(ErrorKind::InvalidArgument,
                 "'" + std::string(name) +
-                    "' no es el nombre de una tabla de trabajo (por ejemplo ASIGT o DIASHORAST)");
+                    "' no es el nombre de una tabla de trabajo (por ejemplo ASIGT o DIASHORAST)",
+                "Escriba el nombre de la tabla sin carpeta, como ASIGT, o ninguno para restaurarlas todas.");
   return up;
 }
 
@@ -492,18 +496,29 @@ FolderLock::FolderLock(const fs::path& workingDirectory, Purpose purpose) {
   switch (io::LockFile::acquire(workingDirectory / kLockName, file_, error)) {
     case io::LockFile::Result::Locked: return;
     case io::LockFile::Result::Busy:
-      throw Error(ErrorKind::Locked, "Otra operación de Pontix está en marcha en la carpeta " +
-                                         workingDirectory.string() +
-                                         ". Espere a que termine y vuelva a intentarlo.");
+      throw Error(ErrorKind::Locked,
+                  "Otra operación de Pontix está en marcha en la carpeta " + workingDirectory.string(),
+                  "Espere a que termine y vuelva a intentarlo.");
     case io::LockFile::Result::Failed: break;
   }
   if (error == ENOENT || (error == ENOTDIR && !isFolder(workingDirectory)))
-    throw Error(ErrorKind::NotFound, "No existe la carpeta " + workingDirectory.string());
+    throw missingWorkingFolder(workingDirectory);
   const bool readOnly = error == EACCES || error == EPERM || error == EROFS;
   if (purpose == Purpose::Read && readOnly) return;
-  throw Error(ErrorKind::IOError, "No se puede trabajar en la carpeta " + workingDirectory.string() + ": " +
-                                      systemErrorText(error) + ". " + kNothingChanged + " " +
-                                      folderRemedy(error, "vuelva a intentarlo"));
+  throw Error(ErrorKind::IOError,
+              "No se puede trabajar en la carpeta " + workingDirectory.string() + ": " +
+                  systemErrorText(error) + ". " + kNothingChanged,
+              systemErrorRemedy(error));
+}
+
+Error missingWorkingFolder(const fs::path& workingDirectory) {
+  if (workingDirectory != mapWindowsPath("c:\\ktemp"))
+    return Error(ErrorKind::NotFound, "No existe la carpeta de trabajo " + workingDirectory.string(),
+                 "Créela, o elija otra carpeta de trabajo, y vuelva a intentarlo.");
+  return Error(ErrorKind::NotFound, "No existe la carpeta de trabajo C:\\KTEMP",
+               "Cree la carpeta C:\\KTEMP y vuelva a intentarlo.\nEn este equipo C:\\KTEMP es la carpeta " +
+                   mapWindowsPath("C:\\KTEMP").string() + " (la unidad C: es la carpeta " +
+                   driveCRoot().string() + ", que se cambia con la variable PONTIX_DRIVE_C).");
 }
 
 bool hasUnfinishedOperation(const fs::path& workingDirectory) {
@@ -531,8 +546,8 @@ std::optional<std::string> recoverWorkingFolder(const fs::path& workingDirectory
       if (e.kind() == ErrorKind::Corruption) throw;
       throw Error(e.kind(),
                   "Una operación de Pontix no terminó en la carpeta " + workingDirectory.string() +
-                      " y no se ha podido deshacer: " + e.what() +
-                      ". Cierre los programas que tengan abiertas las tablas y vuelva a intentarlo.");
+                      " y no se ha podido deshacer: " + e.message(),
+                  remedyOr(e, "Cierre los programas que tengan abiertas las tablas y vuelva a intentarlo."));
     }
   }
   tidyLeftovers(workingDirectory);
@@ -546,8 +561,8 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory)
   const std::vector<std::string> files = workingSetFiles(work);
   for (const std::string& file : files)
     if (io::isReadOnly(work / file))
-      throw Error(ErrorKind::IOError, refusal("La tabla " + (work / file).string() + " es de solo lectura",
-                                              "Quítele la marca de solo lectura y vuelva a exportar."));
+      throw refused(ErrorKind::IOError, "La tabla " + (work / file).string() + " es de solo lectura",
+                    "Quítele la marca de solo lectura y vuelva a exportar.");
   const fs::path previous = previousTablesFolder(work);
   if (!files.empty()) checkPreviousFolder(work, previous);
 
@@ -560,16 +575,17 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory)
   for (const std::string& file : files) journal.moves.push_back({file, std::string(kAsideName) + "/" + file});
   const fs::path aside = work / kAsideName;
   if (asideFolderTaken(aside))
-    throw Error(ErrorKind::IOError,
-                refusal("En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
-                            " que no es de esta exportación",
-                        "Revise lo que contiene, llévelo a otra carpeta y vuelva a exportar."));
+    throw refused(ErrorKind::IOError,
+                  "En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() +
+                      " que no es de esta exportación",
+                  "Revise lo que contiene, llévelo a otra carpeta y vuelva a exportar.");
   try {
     writeJournal(work, journal);
   } catch (const Error& e) {
-    throw Error(e.kind(), refusal(e.what(),
-                                  "Compruebe que queda espacio en el disco y que la carpeta admite "
-                                  "cambios, y vuelva a exportar."));
+    throw refused(e.kind(), e.message(),
+                  remedyOr(e,
+                           "Compruebe que queda espacio en el disco y que la carpeta admite cambios, y "
+                           "vuelva a exportar."));
   }
   journal_ = std::make_unique<Journal>(std::move(journal));
   open_ = true;
@@ -577,10 +593,9 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory)
     io::makeFolder(aside);
     for (const Move& m : journal_->moves) {
       if (io::moveUnlessInUse(work / m.from, work / m.to) == io::MoveResult::InUse)
-        throw Error(
-            ErrorKind::Locked,
-            refusal("La tabla " + (work / m.from).string() + " está abierta por otro programa",
-                    "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar."));
+        throw refused(ErrorKind::Locked,
+                      "La tabla " + (work / m.from).string() + " está abierta por otro programa",
+                      "Cierre Horalia (o el programa que tenga abierta la tabla) y vuelva a exportar.");
     }
     io::syncFolder(aside);
     io::syncFolder(work);
@@ -588,16 +603,14 @@ ExportTransaction::ExportTransaction(fs::path workingDirectory)
     try {
       rollback();
     } catch (const std::exception& undo) {
-      throw Error(e.kind(), std::string(e.what()) +
-                                "\nLas tablas de trabajo no se han podido dejar todavía como "
-                                "estaban (" +
-                                undo.what() +
-                                "); la próxima operación de Pontix en esta carpeta lo hará. Cierre antes los "
-                                "programas que las tengan abiertas.");
+      throw Error(e.kind(),
+                  e.message() + "\nLas tablas de trabajo no se han podido dejar todavía como estaban (" +
+                      undo.what() + "); la próxima operación de Pontix en esta carpeta lo hará",
+                  "Cierre antes los programas que las tengan abiertas.");
     }
     if (std::string_view(e.what()).find(kNothingChanged) != std::string_view::npos) throw;
-    throw Error(e.kind(),
-                refusal(e.what(), "Compruebe que la carpeta de trabajo admite cambios y vuelva a exportar."));
+    throw refused(e.kind(), e.message(),
+                  remedyOr(e, "Compruebe que la carpeta de trabajo admite cambios y vuelva a exportar."));
   }
 }
 
@@ -625,9 +638,9 @@ std::vector<std::string> ExportTransaction::commit() {
     throw Error(e.kind(),
                 "Las tablas de trabajo nuevas están completas, pero la versión anterior no se ha podido "
                 "dejar todavía en " +
-                    (work / journal.previous).string() + ": " + e.what() +
-                    ". La próxima operación de Pontix en esta carpeta terminará de hacerlo; cierre antes "
-                    "los programas que tengan abiertas esas tablas.");
+                    (work / journal.previous).string() + ": " + e.message() +
+                    ". La próxima operación de Pontix en esta carpeta terminará de hacerlo",
+                "Cierre antes los programas que tengan abiertas esas tablas.");
   }
   std::vector<std::string> kept;
   for (const Move& m : journal.moves) {
@@ -654,10 +667,12 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
   const fs::path previous = previousTablesFolder(work);
   const std::vector<std::string> earlier = isFolder(previous) ? chosen(previous) : std::vector<std::string>();
   if (earlier.empty())
-    throw Error(ErrorKind::NotFound,
-                only.empty()
-                    ? "No hay ninguna versión anterior de las tablas de trabajo en " + previous.string()
-                    : "No hay ninguna versión anterior de la tabla " + only + " en " + previous.string());
+    throw Error(
+        ErrorKind::NotFound,
+        only.empty() ? "No hay ninguna versión anterior de las tablas de trabajo en " + previous.string()
+                     : "No hay ninguna versión anterior de la tabla " + only + " en " + previous.string(),
+        "La versión anterior se guarda al exportar: no hay nada que restaurar hasta que se haya exportado "
+        "al menos dos veces.");
   const std::vector<std::string> current = chosen(work);
   std::vector<HeldFile> held;
   held.reserve(current.size() + earlier.size());
@@ -677,8 +692,10 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
     journal.moves.push_back({std::string(kAsideName) + "/" + f, previousName + "/" + f});
   const fs::path aside = work / kAsideName;
   if (asideFolderTaken(aside))
-    throw Error(ErrorKind::IOError, "En la carpeta de trabajo hay un archivo o una carpeta " +
-                                        aside.string() + " que no es de Pontix");
+    throw Error(
+        ErrorKind::IOError,
+        "En la carpeta de trabajo hay un archivo o una carpeta " + aside.string() + " que no es de Pontix",
+        "Revise lo que contiene, llévelo a otra carpeta y vuelva a intentarlo.");
   writeJournal(work, journal);
   try {
     io::makeFolder(aside);

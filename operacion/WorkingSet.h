@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Error.h"
+
 #include "platform/FileIo.h"
 
 namespace pontix {
@@ -55,6 +57,10 @@ class FolderLock {
 std::optional<std::string> recoverWorkingFolder(const std::filesystem::path& workingDirectory);
 // Whether an operation that did not end left its journal in the folder.
 bool hasUnfinishedOperation(const std::filesystem::path& workingDirectory);
+
+// The error for a working folder that does not exist, named as the user knows it: Horalia's
+// C:\KTEMP, with the folder that stands for it on this system.
+Error missingWorkingFolder(const std::filesystem::path& workingDirectory);
 
 // An Exportar's hold on the working set. Made before any table is touched: it checks that the
 // set can be set aside and kept (refusing with a Spanish message that says what to do and that

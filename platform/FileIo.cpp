@@ -18,7 +18,8 @@ ScopedWriteFailure* g_injected = nullptr;  // the innermost ScopedWriteFailure
 
 [[noreturn]] void fail(const std::string& what, const std::filesystem::path& path, int errnum) {
   ErrorKind kind = errnum == ENOENT ? ErrorKind::NotFound : ErrorKind::IOError;
-  throw Error(kind, what + " '" + path.string() + "': " + systemErrorText(errnum));
+  throw Error(kind, what + " '" + path.string() + "': " + systemErrorText(errnum),
+              kind == ErrorKind::NotFound ? std::string() : systemErrorRemedy(errnum));
 }
 
 }  // namespace
@@ -291,14 +292,18 @@ MoveResult moveUnlessInUse(const std::filesystem::path& from, const std::filesys
   if (fd >= 0) ::close(fd);
   if (failed)
     throw Error(ErrorKind::IOError,
-                "No se pudo mover " + from.string() + " a " + to.string() + ": " + systemErrorText(failed));
+                "No se pudo mover " + from.string() + " a " + to.string() + ": " + systemErrorText(failed),
+                systemErrorRemedy(failed));
   return MoveResult::Moved;
 }
 
 void renamePath(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0)
-    throw Error(errno == ENOENT ? ErrorKind::NotFound : ErrorKind::IOError,
-                "No se pudo mover " + from.string() + " a " + to.string() + ": " + systemErrorText(errno));
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    const int failed = errno;
+    throw Error(failed == ENOENT ? ErrorKind::NotFound : ErrorKind::IOError,
+                "No se pudo mover " + from.string() + " a " + to.string() + ": " + systemErrorText(failed),
+                failed == ENOENT ? std::string() : systemErrorRemedy(failed));
+  }
 }
 
 void syncFolder(const std::filesystem::path& folder) noexcept {
@@ -319,9 +324,13 @@ bool makeFolder(const std::filesystem::path& path) {
   const int failed = errno;
   struct stat st {};
   if (failed == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
-  throw Error(ErrorKind::IOError, "No se pudo crear la carpeta " + path.string() + ": " +
-                                      (failed == EEXIST ? std::string("hay un archivo con ese nombre")
-                                                        : systemErrorText(failed)));
+  if (failed == EEXIST)
+    throw Error(ErrorKind::IOError,
+                "No se pudo crear la carpeta " + path.string() + ": hay un archivo con ese nombre",
+                "Cámbiele el nombre al archivo o llévelo a otra carpeta, y vuelva a intentarlo.");
+  throw Error(ErrorKind::IOError,
+              "No se pudo crear la carpeta " + path.string() + ": " + systemErrorText(failed),
+              systemErrorRemedy(failed));
 }
 
 int probeMove(const std::filesystem::path& from, const std::filesystem::path& to) noexcept {

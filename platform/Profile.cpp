@@ -162,7 +162,10 @@ std::string bytesFromUnits(std::u16string_view units, bool bigEndian) {
 }
 
 [[noreturn]] void unableToWrite(const std::filesystem::path& path) {
-  throw Error(ErrorKind::IOError, "Unable to write to " + path.string());
+  throw Error(
+      ErrorKind::IOError, "Unable to write to " + path.string(),
+      "Compruebe que la carpeta de Horalia admite cambios y que queda espacio en el disco, y vuelva a "
+      "intentarlo.");
 }
 
 }  // namespace

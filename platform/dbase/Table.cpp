@@ -115,19 +115,28 @@ void Table::requireOpen() const {
 
 namespace {
 
+constexpr const char* kClearReadOnly = "Quítele la marca de solo lectura y vuelva a intentarlo.";
+constexpr const char* kCloseTheChanger =
+    "Cierre el otro programa que la estaba cambiando y vuelva a intentarlo; si la tabla queda mal, vuelva a "
+    "crearla.";
+
 void requireDirectory(const std::filesystem::path& directory) {
   std::error_code ec;
   if (!std::filesystem::is_directory(directory, ec))
-    throw Error(ErrorKind::NotFound, "No existe la carpeta " + directory.string());
+    throw Error(ErrorKind::NotFound, "No existe la carpeta " + directory.string(),
+                "Créela, o elija la carpeta donde están las tablas, y vuelva a intentarlo.");
 }
 
 // Takes the lock for the whole time the descriptor stays open.
 void lockOrFail(const io::File& file, bool exclusive) {
   if (io::lockWholeFile(file.descriptor(), exclusive)) return;
   if (errno == EWOULDBLOCK)
-    throw Error(ErrorKind::Locked, "La tabla " + file.path().string() + " está abierta por otro programa");
+    throw Error(ErrorKind::Locked, "La tabla " + file.path().string() + " está abierta por otro programa",
+                kCloseTheOtherProgram);
+  const int failed = errno;
   throw Error(ErrorKind::IOError,
-              "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(errno));
+              "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(failed),
+              systemErrorRemedy(failed));
 }
 
 // Writers that share a table take turns at its end: each holds this lock while it reads the
@@ -140,12 +149,15 @@ class AppendLock {
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + seconds(5);
     while (!change(F_WRLCK)) {
-      if (errno != EAGAIN && errno != EACCES && errno != EINTR)
+      if (const int failed = errno; failed != EAGAIN && failed != EACCES && failed != EINTR)
         throw Error(ErrorKind::IOError,
-                    "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(errno));
+                    "No se pudo bloquear la tabla " + file.path().string() + ": " + systemErrorText(failed),
+                    systemErrorRemedy(failed));
       if (steady_clock::now() > deadline)
-        throw Error(ErrorKind::Locked, "La tabla " + file.path().string() +
-                                           " está bloqueada por otro programa que escribe en ella");
+        throw Error(
+            ErrorKind::Locked,
+            "La tabla " + file.path().string() + " está bloqueada por otro programa que escribe en ella",
+            kCloseTheOtherProgram);
       std::this_thread::sleep_for(milliseconds(10));
     }
   }
@@ -166,8 +178,10 @@ void Table::requireWritable() const {
   const std::filesystem::path dbf = filePath();
   for (const std::filesystem::path& path : {dbf, indexPathOf(dbf)})
     if (io::isReadOnly(path))
-      throw Error(ErrorKind::IOError, "La tabla " + dbf.string() + " es de solo lectura" +
-                                          (path == dbf ? "" : " (su índice " + path.string() + ")"));
+      throw Error(ErrorKind::IOError,
+                  "La tabla " + dbf.string() + " es de solo lectura" +
+                      (path == dbf ? "" : " (su índice " + path.string() + ")"),
+                  kClearReadOnly);
 }
 
 void Table::create(const std::vector<FieldDef>& fields, const std::vector<IndexDef>& indexes) {
@@ -242,8 +256,8 @@ void Table::open(OpenMode mode) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
     if (std::filesystem::is_directory(path, ec))
-      throw Error(ErrorKind::NotFound, "En lugar de la tabla " + path.string() +
-                                           " hay una carpeta: cámbiele el nombre o llévela a otro sitio");
+      throw Error(ErrorKind::NotFound, "En lugar de la tabla " + path.string() + " hay una carpeta",
+                  "Cámbiele el nombre a la carpeta o llévela a otro sitio, y vuelva a intentarlo.");
     throw Error(ErrorKind::NotFound, "No se encuentra la tabla " + path.string());
   }
 
@@ -334,7 +348,8 @@ std::string_view Table::diskBytes(std::uint32_t index) {
     if (got < cache_.size())
       throw Error(ErrorKind::Corruption,
                   "La tabla " + file_.path().string() +
-                      " está dañada: el archivo se ha acortado mientras estaba abierto");
+                      " está dañada: el archivo se ha acortado mientras estaba abierto",
+                  kCloseTheChanger);
     cacheFirst_ = index;
     cacheCount_ = count;
   }
@@ -403,7 +418,9 @@ void Table::go(std::uint32_t index) {
 void Table::append() {
   requireOpen();
   checkBrowse();
-  if (readOnly_) throw Error(ErrorKind::IOError, "La tabla " + file_.path().string() + " es de solo lectura");
+  if (readOnly_)
+    throw Error(ErrorKind::IOError, "La tabla " + file_.path().string() + " es de solo lectura",
+                kClearReadOnly);
   record_.assign(layout_.recordLength, ' ');
   state_ = TableState::Insert;
 }
@@ -411,7 +428,9 @@ void Table::append() {
 void Table::edit() {
   requireOpen();
   if (state_ == TableState::Edit || state_ == TableState::Insert) return;
-  if (readOnly_) throw Error(ErrorKind::IOError, "La tabla " + file_.path().string() + " es de solo lectura");
+  if (readOnly_)
+    throw Error(ErrorKind::IOError, "La tabla " + file_.path().string() + " es de solo lectura",
+                kClearReadOnly);
   if (current_ == kNoRecord)
     throw Error(ErrorKind::InvalidArgument,
                 "La tabla " + file_.path().string() + " no tiene un registro actual");
@@ -451,14 +470,17 @@ void Table::flushAppends() {
 void Table::adoptCountOnDisk() {
   std::string count(4, '\0');
   if (file_.readAt(format::kOffRecordCount, count) < count.size())
-    throw Error(ErrorKind::Corruption, "La tabla " + file_.path().string() +
-                                           " está dañada: el archivo se ha acortado mientras estaba abierto");
+    throw Error(ErrorKind::Corruption,
+                "La tabla " + file_.path().string() +
+                    " está dañada: el archivo se ha acortado mientras estaba abierto",
+                kCloseTheChanger);
   const std::uint32_t onDisk = format::getU32(count, 0);
   if (onDisk == diskRecords_) return;
   if (onDisk < diskRecords_)
     throw Error(ErrorKind::Corruption,
                 "La tabla " + file_.path().string() +
-                    " está dañada: otro programa le ha quitado registros mientras estaba abierta");
+                    " está dañada: otro programa le ha quitado registros mientras estaba abierta",
+                kCloseTheChanger);
   // Another writer appended: the records still in memory move past its ones.
   if (current_ != kNoRecord && current_ >= diskRecords_) current_ += onDisk - diskRecords_;
   diskRecords_ = onDisk;
@@ -582,8 +604,12 @@ Field Table::field(std::string_view name) {
   requireOpen();
   auto it = fieldIndex_.find(upper(name));
   if (it == fieldIndex_.end())
-    throw Error(ErrorKind::NotFound, (objectName_.empty() ? "" : objectName_ + ": ") +
-                                         "No se encuentra el campo '" + std::string(name) + "'");
+    throw Error(
+        ErrorKind::NotFound,
+        (objectName_.empty() ? "" : objectName_ + ": ") + "No se encuentra el campo '" + std::string(name) +
+            "'",
+        "La tabla no tiene la forma que le da Horalia: vuelva a crearla con Horalia, o exportando otra "
+        "vez si es una tabla de trabajo.");
   return Field(this, it->second);
 }
 

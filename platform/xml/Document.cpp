@@ -63,7 +63,8 @@ std::vector<std::string_view> splitPath(std::string_view path) {
 
 // What the user reads when libxml2 cannot allocate: std::bad_alloc's text is English.
 [[noreturn]] void noMemory(const std::string& task) {
-  throw Error(ErrorKind::IOError, "No hay memoria suficiente para " + task);
+  throw Error(ErrorKind::IOError, "No hay memoria suficiente para " + task,
+              "Cierre otros programas y vuelva a intentarlo.");
 }
 
 std::string position(int line, int column) {
@@ -183,8 +184,11 @@ constexpr int kNoPath = -2;  // an element no path asked for goes through
 }  // namespace
 
 ParseError::ParseError(const std::filesystem::path& file, std::string reason, int line, int column, int code)
-    : Error(ErrorKind::Corruption, "El archivo " + file.string() +
-                                       " no es un documento XML válido: " + reason + position(line, column)),
+    : Error(ErrorKind::Corruption,
+            "El archivo " + file.string() + " no es un documento XML válido: " + reason +
+                position(line, column),
+            "Vuelva a sacar el documento de Scolaria; si lo ha cambiado a mano, corríjalo donde se indica. "
+            "Después, vuelva a intentarlo."),
       reason_(std::move(reason)),
       line_(std::max(line, 0)),
       column_(line > 0 ? std::max(column, 0) : 0),
@@ -714,8 +718,10 @@ Document Document::load(const std::filesystem::path& file, const std::vector<std
   try {
     started.emplace(reader.file);
   } catch (const std::system_error&) {
-    throw Error(ErrorKind::IOError, "No hay recursos suficientes para leer el archivo " + file.string() +
-                                        ": el sistema no deja empezar otro hilo");
+    throw Error(ErrorKind::IOError,
+                "No hay recursos suficientes para leer el archivo " + file.string() +
+                    ": el sistema no deja empezar otro hilo",
+                "Cierre otros programas y vuelva a intentarlo.");
   }
   LookAhead& look = *started;
   reader.look = &look;

@@ -20,13 +20,15 @@ Writer::Writer(const std::filesystem::path& file) : path_(file), file_(std::in_p
   xmlOutputBufferPtr out = xmlOutputBufferCreateIO(write, nullptr, this, nullptr);
   if (!out) {
     discard();
-    throw Error(ErrorKind::IOError, "No hay memoria suficiente para guardar el archivo " + path_.string());
+    throw Error(ErrorKind::IOError, "No hay memoria suficiente para guardar el archivo " + path_.string(),
+                "Cierre otros programas y vuelva a intentarlo.");
   }
   writer_.reset(xmlNewTextWriter(out));
   if (!writer_) {
     xmlOutputBufferClose(out);
     discard();
-    throw Error(ErrorKind::IOError, "No hay memoria suficiente para guardar el archivo " + path_.string());
+    throw Error(ErrorKind::IOError, "No hay memoria suficiente para guardar el archivo " + path_.string(),
+                "Cierre otros programas y vuelva a intentarlo.");
   }
   // libxml2's own formatting of a saved tree, indentation included.
   xmlTextWriterSetIndent(writer_.get(), 1);

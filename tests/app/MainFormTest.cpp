@@ -479,8 +479,11 @@ TEST(HostDriven, UnwritableResultFileIsReportedAndTheWindowStillCloses) {
   run.form->resultFile = run.programDir / "falta" / "Horalia.ini";
   run.form->close();
   EXPECT_TRUE(run.closed);
-  EXPECT_EQ(driver.seen, (std::vector<std::string>{"QMessageBox:critical|Pontix|Unable to write to " +
-                                                   (run.programDir / "falta" / "Horalia.ini").string()}));
+  EXPECT_EQ(driver.seen,
+            (std::vector<std::string>{"QMessageBox:critical|Pontix|Unable to write to " +
+                                      (run.programDir / "falta" / "Horalia.ini").string() +
+                                      ".\nCompruebe que la carpeta de Horalia admite cambios y que "
+                                      "queda espacio en el disco, y vuelva a intentarlo."}));
 }
 
 // A run stopped without unwinding (a kill, a power cut): its tables set aside, one new table

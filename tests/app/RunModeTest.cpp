@@ -180,7 +180,7 @@ TEST(RunMode, AResultFolderWithoutWritePermissionIsNamedWithHowToPlaceTheProgram
   fs::permissions(tmp.path(), fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
   EXPECT_EQ(resultFlagFailure(folder / "Horalia.ini"),
             "No se puede dejar el resultado para Horalia en la carpeta " + folder.string() +
-                ": no tiene permiso de escritura. Ponga pontix junto a Horalia (un enlace simbólico o una "
+                ": no tiene permiso de escritura.\nPonga pontix junto a Horalia (un enlace simbólico o una "
                 "copia en su carpeta).");
   EXPECT_FALSE(fs::exists(folder / "Horalia.ini"));
   fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add);
@@ -194,7 +194,7 @@ TEST(RunMode, OtherFailuresToWriteTheResultKeepTheSystemText) {
       writeResultFlag(iniFile, 1);
       ADD_FAILURE() << "written: " << iniFile;
     } catch (const Error& e) {
-      EXPECT_EQ(std::string(e.what()), "Unable to write to " + iniFile.string());
+      EXPECT_EQ(e.message(), "Unable to write to " + iniFile.string());
     }
   }
   writeResultFlag(tmp / "Horalia2.ini", 7);

@@ -95,7 +95,7 @@ TEST(WorkingTable, MissingWorkingDirectoryIsAnError) {
     createWorkingTable(state, table, kFields);
     ADD_FAILURE();
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "No existe la carpeta " + (root / "KTEMP").string());
+    EXPECT_EQ(e.message(), "No existe la carpeta " + (root / "KTEMP").string());
   }
 }
 

@@ -141,7 +141,8 @@ TEST(ExportarDriver, ErrorMidwayKeepsFlagButtonsWindowAndChangesNoTable) {
     f.exportar();
     ADD_FAILURE() << "no error";
   } catch (const Error& e) {
-    EXPECT_NE(std::string(e.what()).find("\nNo se ha cambiado ninguna tabla de trabajo. "), std::string::npos)
+    EXPECT_NE(std::string(e.what()).find("\nNo se ha cambiado ninguna tabla de trabajo.\n"),
+              std::string::npos)
         << e.what();
   }
   EXPECT_EQ(f.shell.events, (Events{"dialog", "wait", "build:ASIGNOMT", "build:PROFT", "build:AULAT"}));

@@ -284,7 +284,7 @@ TEST(PreviousTables, RestoringRefusesWhatIsMissingOrOpenElsewhere) {
       restorePrevious(w.dir.path(), table);
       return std::string("restored");
     } catch (const Error& e) {
-      return std::string(e.what());
+      return e.message();
     }
   };
   EXPECT_EQ(refused("SOLUC"),

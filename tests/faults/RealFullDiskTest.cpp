@@ -100,9 +100,8 @@ TEST(RealFullDisk, ExportarAndImportarEndInAnErrorAndLeaveEverythingSound) {
     BImportarClick(state, shell);
     ADD_FAILURE() << "Importar completed on a full disk";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "No se pudo escribir en el archivo '" +
-                                         (saga / "SolucioHorari.xml").string() +
-                                         "': no queda espacio en el disco");
+    EXPECT_EQ(e.message(), "No se pudo escribir en el archivo '" + (saga / "SolucioHorari.xml").string() +
+                               "': no queda espacio en el disco");
   }
   EXPECT_EQ(test::readFile(saga / "SolucioHorari.xml"), earlier);
   EXPECT_EQ(test::temporaryFiles(saga), Strings{});

@@ -173,7 +173,7 @@ TEST(AllOrNothing, EveryWayARunEndsEarlyLeavesTheTablesAndTheirPreviousVersionAs
     const std::string error = c.run(f);
     if (error.empty()) continue;  // a disk that filled only past the run's last write
     if (error[0] != '(') {
-      EXPECT_NE(error.find(std::string(kNothingChanged) + " "), std::string::npos) << error;
+      EXPECT_NE(error.find(std::string(kNothingChanged) + "\n"), std::string::npos) << error;
     }
     Files after = f.files();
     after.erase("PONTIX.NIVELES");  // what was typed is remembered, whatever happened
@@ -204,26 +204,21 @@ TEST(AllOrNothing, WhatCannotBeKeptStopsTheRunBeforeATableIsTouched) {
          test::writeFile(f.dir / "anterior", "notas");
        },
        "En la carpeta de trabajo hay un archivo {}/anterior donde Pontix guarda la versión anterior de las "
-       "tablas. No se ha cambiado ninguna tabla de trabajo. Cámbielo de nombre o llévelo a otra carpeta y "
-       "vuelva "
-       "a exportar."},
+       "tablas. No se ha cambiado ninguna tabla de trabajo.\nCámbielo de nombre o llévelo a otra carpeta y "
+       "vuelva a exportar."},
       {"a read-only copy in ANTERIOR",
        [](Folder& f) {
          fs::permissions(f.dir / "ANTERIOR" / "ASIGT.DBF", fs::perms::owner_read | fs::perms::group_read);
        },
        "La copia anterior {}/ANTERIOR/ASIGT.DBF es de solo lectura y esta exportación la sustituiría. No se "
-       "ha "
-       "cambiado ninguna tabla de trabajo. Quítele la marca de solo lectura o llévela a otra carpeta y "
-       "vuelva a "
-       "exportar."},
+       "ha cambiado ninguna tabla de trabajo.\nQuítele la marca de solo lectura o llévela a otra carpeta y "
+       "vuelva a exportar."},
       {"a read-only working table",
        [](Folder& f) { fs::permissions(f.dir / "GRUPOST.DBF", fs::perms::owner_read); },
        "La tabla {}/GRUPOST.DBF es de solo lectura. No se ha cambiado ninguna tabla de trabajo."},
       {"no room for the journal", nullptr,
        "No se pudo escribir en el archivo '{}/PONTIX.DIARIO': no queda espacio en el disco. No se ha "
-       "cambiado "
-       "ninguna tabla de trabajo. Compruebe que queda espacio en el disco y que la carpeta admite cambios, y "
-       "vuelva a exportar."},
+       "cambiado ninguna tabla de trabajo.\nLibere espacio en el disco y vuelva a intentarlo."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -274,7 +269,7 @@ TEST(FolderLock, OneOperationAtATimeInAFolder) {
   Folder f;
   const Files before = f.files();
   const std::string busy = "Otra operación de Pontix está en marcha en la carpeta " + f.dir.path().string() +
-                           ". Espere a que termine y vuelva a intentarlo.";
+                           ".\nEspere a que termine y vuelva a intentarlo.";
   {
     FolderLock other(f.dir.path(), FolderLock::Purpose::Change);
     EXPECT_EQ(f.exportar(), busy);
@@ -371,7 +366,7 @@ TEST(Restore, TheWholePreviousGenerationComesBackAndGoesAgain) {
     restorePrevious(f.dir.path(), "");
     ADD_FAILURE() << "restored";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()),
+    EXPECT_EQ(e.message(),
               "La tabla " + (f.dir / "ANTERIOR" / "MATIB.DBF").string() + " está abierta por otro programa");
   }
   EXPECT_EQ(snapshot(f.dir.path()), working);

@@ -105,7 +105,7 @@ TEST(AtomicFile, FailuresKeepTheEarlierFileAndLeaveNoTemporary) {
         for (int i = 0; i < 10; ++i) file.append(chunk);
         if (c.message) file.commit();
       } catch (const Error& e) {
-        message = e.what();
+        message = e.message();
         EXPECT_EQ(e.kind(), ErrorKind::IOError) << c.what;
         EXPECT_EQ(entries(dir.path()), 1u) << c.what;  // gone before the error is handled
         EXPECT_THROW(file.append("x"), Error) << c.what;
@@ -150,7 +150,12 @@ TEST(InjectedFailure, DiskFullRefusesGrowthAndADeviceErrorOneWholeWrite) {
       return std::string("(sin error)");
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), ErrorKind::IOError);
-      return std::string(e.what());
+      // Each says what to do about it.
+      EXPECT_TRUE(e.remedy() == "Libere espacio en el disco y vuelva a intentarlo." ||
+                  e.remedy() ==
+                      "Compruebe el disco (puede estar dañado o desconectado) y vuelva a intentarlo.")
+          << e.remedy();
+      return e.message();
     }
   };
   const std::string prefix = "No se pudo escribir en el archivo '" + path.string() + "': ";

@@ -109,7 +109,7 @@ TEST(ProfileWriter, UnwritablePlacesThrowAndLeaveTheFile) {
       writeProfileString(target, "Transformadores", "Transformado", "1");
       ADD_FAILURE() << target;
     } catch (const Error& e) {
-      EXPECT_EQ(std::string(e.what()), "Unable to write to " + target.string());
+      EXPECT_EQ(e.message(), "Unable to write to " + target.string());
     }
   }
   EXPECT_EQ(test::readFile(readOnly), "[Transformadores]\r\nTransformado=0\r\n");

@@ -21,7 +21,7 @@ std::string errorOf(auto&& call) {
   try {
     call();
   } catch (const Error& e) {
-    return e.what();
+    return e.message();
   }
   return "(sin error)";
 }
@@ -362,8 +362,8 @@ TEST(Table, LocksBetweenProcesses) {
       ADD_FAILURE() << "opened a table held exclusively";
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), ErrorKind::Locked);
-      EXPECT_EQ(std::string(e.what()),
-                "La tabla " + (dir / "PROFT.DBF").string() + " está abierta por otro programa");
+      EXPECT_EQ(e.message(), "La tabla " + (dir / "PROFT.DBF").string() + " está abierta por otro programa");
+      EXPECT_EQ(e.remedy(), kCloseTheOtherProgram);
     }
     EXPECT_THROW(t.create({{"CODI", FieldKind::Text, 4}}), Error);  // never replaced under its feet
   });
@@ -395,7 +395,7 @@ TEST(Table, RecordLocksOfWindowsProgramsUnderWineCountBothWays) {
       ADD_FAILURE() << "opened a table with a locked record";
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), ErrorKind::Locked);
-      EXPECT_EQ(std::string(e.what()), "La tabla " + dbf.string() + " está abierta por otro programa");
+      EXPECT_EQ(e.message(), "La tabla " + dbf.string() + " está abierta por otro programa");
     }
   }
   EXPECT_THROW(t.create({{"CODI", FieldKind::Text, 4}}), Error);

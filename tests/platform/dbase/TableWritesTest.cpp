@@ -184,7 +184,8 @@ TEST(ReadOnly, AReadOnlyTableOrIndexIsNeitherReplacedNorWritten) {
     t.append();
     ADD_FAILURE() << "appended to a read-only table";
   } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "La tabla " + (dir / "PROFT.DBF").string() + " es de solo lectura");
+    EXPECT_EQ(e.message(), "La tabla " + (dir / "PROFT.DBF").string() + " es de solo lectura");
+    EXPECT_EQ(e.remedy(), "Quítele la marca de solo lectura y vuelva a intentarlo.");
   }
 }
 

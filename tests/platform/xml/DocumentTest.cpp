@@ -102,7 +102,7 @@ TEST(XmlLoad, MalformedFilesAreExplainedInSpanishWithTheirLine) {
       Document::load(file, {});
       ADD_FAILURE() << c.reason;
     } catch (const ParseError& e) {
-      std::string what = e.what();
+      std::string what = e.message();
       EXPECT_NE(e.reason().find(c.reason), std::string::npos) << e.reason();
       EXPECT_EQ(e.line(), c.line) << what;
       EXPECT_NE(e.code(), 0) << what;
@@ -182,7 +182,7 @@ TEST(XmlLoad, AByteOrderMarkAndADeclarationMustAgree) {
       EXPECT_EQ(doc.root()->attribute("nom"), c.outcome) << c.name;
     } catch (const ParseError& e) {
       EXPECT_TRUE(c.refused) << c.name << ": " << e.what();
-      EXPECT_EQ(e.what(),
+      EXPECT_EQ(e.message(),
                 "El archivo " + file.string() + " no es un documento XML válido: " + c.outcome + " (línea 1)")
           << c.name;
     }
