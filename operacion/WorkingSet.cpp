@@ -281,6 +281,19 @@ std::string remedyOr(const Error& e, const std::string& fallback) {
   return e.remedy().empty() ? fallback : e.remedy();
 }
 
+// A folder named like a table in ANTERIOR would stop the move of that table's earlier version
+// into it, half way through.
+std::optional<fs::path> folderNamedLikeATable(const fs::path& previous) {
+  std::error_code ec;
+  for (fs::directory_iterator it(previous, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code statusError;
+    if (!tableOfFile(it->path().filename().string()).empty() &&
+        it->symlink_status(statusError).type() == fs::file_type::directory)
+      return it->path();
+  }
+  return std::nullopt;
+}
+
 // Everything the commit will need of ANTERIOR, checked before a table is touched.
 void checkPreviousFolder(const fs::path& work, const fs::path& previous) {
   std::error_code ec;
@@ -303,6 +316,11 @@ void checkPreviousFolder(const fs::path& work, const fs::path& previous) {
     }
     io::syncFolder(work);
   }
+  if (const std::optional<fs::path> folder = folderNamedLikeATable(previous))
+    throw refused(ErrorKind::IOError,
+                  "En la carpeta de la versión anterior hay una carpeta " + folder->string() +
+                      " con el nombre de una tabla",
+                  "Cámbiele el nombre a esa carpeta o llévela a otro sitio, y vuelva a exportar.");
   if (const int error = io::probeMove(work, previous)) {
     if (error == EXDEV)
       throw refused(
@@ -666,6 +684,12 @@ std::string restorePrevious(const fs::path& workingDirectory, std::string_view t
   };
   const fs::path previous = previousTablesFolder(work);
   const std::vector<std::string> earlier = isFolder(previous) ? chosen(previous) : std::vector<std::string>();
+  if (const std::optional<fs::path> folder =
+          isFolder(previous) ? folderNamedLikeATable(previous) : std::nullopt)
+    throw Error(ErrorKind::IOError,
+                "En la carpeta de la versión anterior hay una carpeta " + folder->string() +
+                    " con el nombre de una tabla. No se ha cambiado ninguna tabla",
+                "Cámbiele el nombre a esa carpeta o llévela a otro sitio, y vuelva a intentarlo.");
   if (earlier.empty())
     throw Error(
         ErrorKind::NotFound,

@@ -49,6 +49,9 @@ std::string systemErrorRemedy(int errnum, const std::string& again) {
     return "Consiga permiso de escritura en esa carpeta (o quite la marca de solo lectura al archivo) y " +
            again + ".";
   if (errnum == EROFS) return "Copie los archivos a un disco que admita cambios y " + again + ".";
+  if (errnum == EISDIR || errnum == ENOTEMPTY || errnum == ENOTDIR)
+    return "Cámbiele el nombre a la carpeta que está en el lugar del archivo, o llévela a otro sitio, y " +
+           again + ".";
   if (errnum == EIO) return "Compruebe el disco (puede estar dañado o desconectado) y " + again + ".";
   return "Compruebe la carpeta y " + again + ".";
 }

@@ -7,6 +7,10 @@
 namespace pontix::xml {
 namespace {
 
+// libxml2's size limits without XML_PARSE_HUGE, which a document from outside must not lift.
+const char* const kTextLimit = " supera el tamaño máximo que Pontix lee (10.000.000 caracteres)";
+const char* const kNameLimit = " supera el tamaño máximo que Pontix lee (50.000 caracteres)";
+
 const char* const kBadEntityReference =
     "una referencia a entidad está mal escrita (un & suelto se escribe &amp;)";
 
@@ -33,7 +37,7 @@ std::string spanishReason(const xmlError& e) {
         return "los elementos están anidados a demasiada profundidad (más de 256 niveles)";
       return "el documento supera los límites del lector XML";
     case XML_ERR_NO_MEMORY:
-      if (says(e, "huge text node")) return "un texto del documento es demasiado largo";
+      if (says(e, "huge text node")) return std::string("un texto del documento") + kTextLimit;
       return "no hay memoria suficiente para leerlo";
     case XML_ERR_DOCUMENT_START:
     case XML_ERR_DOCUMENT_EMPTY: return "el documento está vacío o no empieza por un elemento";
@@ -83,7 +87,7 @@ std::string spanishReason(const xmlError& e) {
     case XML_ERR_LT_IN_ATTRIBUTE: return "hay un < sin escapar en el valor de un atributo (se escribe &lt;)";
     case XML_ERR_ATTRIBUTE_NOT_STARTED: return "el valor de un atributo debe ir entre comillas";
     case XML_ERR_ATTRIBUTE_NOT_FINISHED:
-      if (says(e, "too long")) return "el valor de un atributo es demasiado largo";
+      if (says(e, "too long")) return std::string("el valor de un atributo") + kTextLimit;
       return "el valor de un atributo no se cierra";
     case XML_ERR_ATTRIBUTE_WITHOUT_VALUE:
     case XML_ERR_EQUAL_REQUIRED:
@@ -92,10 +96,14 @@ std::string spanishReason(const xmlError& e) {
     case XML_NS_ERR_ATTRIBUTE_REDEFINED:
       return "el atributo" + quoted(e.str2 && e.code == XML_ERR_ATTRIBUTE_REDEFINED ? e.str2 : e.str1) +
              " aparece dos veces en el mismo elemento";
-    case XML_ERR_COMMENT_NOT_FINISHED: return "un comentario no se cierra";
+    case XML_ERR_COMMENT_NOT_FINISHED:
+      if (says(e, "too big")) return std::string("un comentario") + kTextLimit;
+      return "un comentario no se cierra";
     case XML_ERR_HYPHEN_IN_COMMENT: return "un comentario contiene dos guiones seguidos (--)";
     case XML_ERR_PI_NOT_STARTED:
-    case XML_ERR_PI_NOT_FINISHED: return "una instrucción de procesamiento (<?...?>) está mal escrita";
+    case XML_ERR_PI_NOT_FINISHED:
+      if (says(e, "too big")) return std::string("una instrucción de procesamiento (<?...?>)") + kTextLimit;
+      return "una instrucción de procesamiento (<?...?>) está mal escrita";
     case XML_ERR_XMLDECL_NOT_STARTED:
     case XML_ERR_XMLDECL_NOT_FINISHED:
     case XML_ERR_VERSION_MISSING:
@@ -105,12 +113,14 @@ std::string spanishReason(const xmlError& e) {
     case XML_ERR_VERSION_MISMATCH: return "la versión de XML declarada no está admitida";
     case XML_ERR_RESERVED_XML_NAME: return "la declaración XML solo puede ir al principio del documento";
     case XML_ERR_MISPLACED_CDATA_END: return "hay un ]]> fuera de una sección CDATA";
-    case XML_ERR_CDATA_NOT_FINISHED: return "una sección CDATA no se cierra";
+    case XML_ERR_CDATA_NOT_FINISHED:
+      if (says(e, "too big")) return std::string("una sección CDATA") + kTextLimit;
+      return "una sección CDATA no se cierra";
     case XML_ERR_SPACE_REQUIRED: return "falta un espacio (por ejemplo, entre dos atributos)";
     case XML_ERR_NAME_REQUIRED:
       if (says(e, "EntityRef")) return kBadEntityReference;
       return "falta un nombre de elemento, atributo o entidad, o no es válido";
-    case XML_ERR_NAME_TOO_LONG: return "un nombre es demasiado largo";
+    case XML_ERR_NAME_TOO_LONG: return std::string("un nombre") + kNameLimit;
     case XML_ERR_LT_REQUIRED:
     case XML_ERR_GT_REQUIRED: return "una etiqueta no se cierra con >";
     case XML_ERR_LTSLASH_REQUIRED: return "falta una etiqueta de cierre";

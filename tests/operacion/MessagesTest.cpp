@@ -182,6 +182,12 @@ const std::map<std::string, std::function<void(const fs::path&)>> kScenarios = {
        test::writeFile(dir / "ANTERIOR", "notas");
        ExportTransaction transaction(dir);
      }},
+    {"carpeta-en-anterior",
+     [](const fs::path& dir) {
+       oneTable(dir);
+       fs::create_directories(dir / "ANTERIOR" / "PROFT.DBF");
+       ExportTransaction transaction(dir);
+     }},
     {"apartadas-ajenas",
      [](const fs::path& dir) {
        oneTable(dir);

@@ -216,6 +216,16 @@ TEST(AllOrNothing, WhatCannotBeKeptStopsTheRunBeforeATableIsTouched) {
       {"a read-only working table",
        [](Folder& f) { fs::permissions(f.dir / "GRUPOST.DBF", fs::perms::owner_read); },
        "La tabla {}/GRUPOST.DBF es de solo lectura. No se ha cambiado ninguna tabla de trabajo."},
+      {"a folder named like a table in ANTERIOR",
+       [](Folder& f) {
+         fs::remove(f.dir / "ANTERIOR" / "ASIGT.DBF");
+         fs::create_directory(f.dir / "ANTERIOR" / "ASIGT.DBF");
+       },
+       "En la carpeta de la versión anterior hay una carpeta {}/ANTERIOR/ASIGT.DBF con el nombre de una "
+       "tabla. "
+       "No se ha cambiado ninguna tabla de trabajo.\nCámbiele el nombre a esa carpeta o llévela a otro "
+       "sitio, y "
+       "vuelva a exportar."},
       {"no room for the journal", nullptr,
        "No se pudo escribir en el archivo '{}/PONTIX.DIARIO': no queda espacio en el disco. No se ha "
        "cambiado ninguna tabla de trabajo.\nLibere espacio en el disco y vuelva a intentarlo."},
