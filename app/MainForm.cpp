@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMessageBox>
@@ -113,6 +115,27 @@ class FinishedBox final : public QMessageBox {
   }
 
   QPoint centre_;
+};
+
+// The file dialog's size, type and date columns in Spanish whatever the system's locale:
+// Qt writes them with the system's (English dates, "Folder") and not the program's.
+class SpanishFileColumns final : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || index.column() < 1 || index.column() > 3)
+      return QIdentityProxyModel::data(index, role);
+    const QFileInfo info = files->fileInfo(mapToSource(index));
+    const QLocale spanish(QLocale::Spanish, QLocale::Spain);
+    switch (index.column()) {
+      case 1: return info.isDir() ? QVariant(QString()) : QVariant(spanish.formattedDataSize(info.size()));
+      case 2:
+        return info.isDir() ? QVariant(QStringLiteral("Carpeta")) : QIdentityProxyModel::data(index, role);
+      default: return spanish.toString(info.lastModified(), QStringLiteral("dd/MM/yyyy HH:mm"));
+    }
+  }
 };
 
 // The nearest folder that exists, walking up from `folder`.
@@ -363,6 +386,7 @@ bool TMForm::chooseXmlFile(std::string& path) {
   OpenDialogXML.setDefaultSuffix("xml");
   OpenDialogXML.setFileMode(QFileDialog::AnyFile);
   OpenDialogXML.setAcceptMode(QFileDialog::AcceptOpen);
+  OpenDialogXML.setProxyModel(new SpanishFileColumns(&OpenDialogXML));
   // Qt gives the size, type and date columns the width of short English texts, and cuts ours;
   // they take their contents' width, the name what is left of a wider dialog.
   if (auto* view = OpenDialogXML.findChild<QTreeView*>("treeView")) {

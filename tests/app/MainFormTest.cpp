@@ -11,9 +11,11 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
 #include <QTextEdit>
 #include <QTreeView>
+#include <map>
 
 #include "ModalDriver.h"
 #include "TestSupport.h"
@@ -399,6 +401,35 @@ TEST(MainWindow, FileDialogStartsInTheNearestExistingFolderOfSaga) {
   EXPECT_FALSE(form.chooseXmlFile(path));
   EXPECT_EQ(path, "antes.xml");
   EXPECT_EQ(directory, q(desk.drive / "KTEMP"));
+}
+
+// Whatever the system's locale (the tests run under C), the file list speaks Spanish.
+TEST(MainWindow, FileDialogColumnsAreSpanish) {
+  Desk desk;
+  std::filesystem::create_directories(desk.drive / "KTEMP" / "saga" / "cursos");
+  desk.document(std::string(2048, ' '));
+  TMForm form({});
+  std::map<QString, QStringList> rows;  // name: size, type, date
+  ModalDriver driver({[&](QWidget* modal) {
+    auto* view = modal->findChild<QTreeView*>("treeView");
+    const QAbstractItemModel* model = view->model();
+    const QModelIndex folder = view->rootIndex();
+    test::waitFor([&] { return model->rowCount(folder) == 2; });
+    for (int row = 0; row < model->rowCount(folder); ++row)
+      rows[model->index(row, 0, folder).data().toString()] = {model->index(row, 1, folder).data().toString(),
+                                                              model->index(row, 2, folder).data().toString(),
+                                                              model->index(row, 3, folder).data().toString()};
+    ModalDriver::cancel()(modal);
+  }});
+  std::string path;
+  form.chooseXmlFile(path);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows["cursos"].value(1), "Carpeta");
+  EXPECT_EQ(rows["centre.xml"].value(0), "2,00 KiB");
+  const QRegularExpression spanishDate(R"(^\d\d/\d\d/\d{4} \d\d:\d\d$)");
+  for (const auto& [name, columns] : rows)
+    EXPECT_TRUE(spanishDate.match(columns.value(2)).hasMatch())
+        << name.toStdString() << ": " << columns.value(2).toStdString();
 }
 
 // Host-driven runs, offscreen: there is no window to live in, but the flow and the result
