@@ -613,6 +613,7 @@ void TControlCursos::BitBtn1Click() {
       Label2->show();
       QMessageBox message(QMessageBox::NoIcon, kApplicationTitle, "¡Atención! Falta algún Dato",
                           QMessageBox::Ok, this);
+      widenForTitle(message);
       message.exec();
       BitBtn2->show();
     }

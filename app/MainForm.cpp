@@ -8,6 +8,8 @@
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QLabel>
@@ -138,6 +140,21 @@ class SpanishFileColumns final : public QIdentityProxyModel {
   }
 };
 
+}  // namespace
+
+void widenForTitle(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (!grid) return;
+  QFont title = box.font();
+  title.setBold(true);
+  // The window manager's title bar holds its icon and buttons besides the caption.
+  const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + 160;
+  grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                std::max(1, grid->columnCount()));
+}
+
+namespace {
+
 // The nearest folder that exists, walking up from `folder`.
 QString existingFolder(std::filesystem::path folder) {
   std::error_code ec;
@@ -263,8 +280,22 @@ void TMForm::showEvent(QShowEvent* event) {
   shown_ = true;
   // Sent before the window is mapped, so the window manager reads these hints at once.
   if (!embedded()) requestFixedDialogFrame(this);
+  if (!embedded() && !state_.hostDriven) centreFrame(10);
   // Queued so that the operation runs inside the event loop, which it may have to end.
   QMetaObject::invokeMethod(this, &TMForm::FormShow, Qt::QueuedConnection);
+}
+
+// The frame, title bar included, is centred once the window manager has given it its size; a
+// window manager that draws no frame leaves the window where it was placed.
+void TMForm::centreFrame(int triesLeft) {
+  QScreen* screen = this->screen();
+  if (!screen || embedded()) return;
+  const QRect frame = frameGeometry();
+  if (frame.size() == size()) {
+    if (triesLeft > 0) QTimer::singleShot(20, this, [this, triesLeft] { centreFrame(triesLeft - 1); });
+    return;
+  }
+  move(screen->availableGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
 }
 
 void TMForm::FormShow() {
@@ -368,6 +399,7 @@ bool TMForm::embedded() const { return windowHandle() && windowHandle()->parent(
 QWidget* TMForm::dialogParent() { return embedded() ? nullptr : this; }
 
 int TMForm::runModal(QDialog& dialog) {
+  if (auto* box = qobject_cast<QMessageBox*>(&dialog)) widenForTitle(*box);
   if (embedded()) {
     dialog.winId();
     dialog.windowHandle()->setTransientParent(windowHandle()->parent());

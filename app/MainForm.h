@@ -2,6 +2,8 @@
 
 #include <QStringList>
 #include <QWidget>
+
+class QMessageBox;
 #include <filesystem>
 #include <functional>
 
@@ -20,6 +22,8 @@ inline constexpr const char* kHelpFile = "Scolaria.chm";
 
 // The font asked for when this system has it, else the platform's sans font, at that size.
 QFont pickFont(const QString& family, int pixelSize, bool bold);
+// Makes a message box wide enough for the window manager to show its whole caption.
+void widenForTitle(QMessageBox& box);
 
 // A panel painted with a vertical three-colour gradient.
 class GradientPanel : public QWidget {
@@ -73,6 +77,7 @@ class TMForm : public QWidget, public Shell {
  private:
   void FormCreate();
   void FormShow();
+  void centreFrame(int triesLeft);
   void recoverAtStart();
   void FormClose();
   void BExportarClick();
