@@ -12,12 +12,15 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QStringDecoder>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -107,6 +110,39 @@ std::optional<StoreLink> storeLink(const QUrl& url) {
 
 QString settingsKey(const char* name) { return QStringLiteral("ayuda/") + QLatin1String(name); }
 
+// Rows of the contents as tall as their titles need, wrapped to the pane's width: QTreeView
+// wraps the text it paints but gives each row one line.
+class WrappingTitles final : public QStyledItemDelegate {
+ public:
+  explicit WrappingTitles(QTreeView* view) : QStyledItemDelegate(view), view_(view) {
+    view->viewport()->installEventFilter(this);
+  }
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QStyleOptionViewItem item(option);
+    initStyleOption(&item, index);
+    int depth = 1;
+    for (QModelIndex parent = index.parent(); parent.isValid(); parent = parent.parent()) ++depth;
+    const int room = std::max(
+        60, view_->viewport()->width() - depth * view_->indentation() - item.decorationSize.width() - 12);
+    const QRect text = item.fontMetrics.boundingRect(QRect(0, 0, room, 100000), Qt::TextWordWrap, item.text);
+    const QSize one = QStyledItemDelegate::sizeHint(option, index);
+    return {std::min(one.width(), room), std::max(one.height(), text.height() + 4)};
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == view_->viewport() && event->type() == QEvent::Resize) view_->doItemsLayout();
+    return false;
+  }
+
+ private:
+  QTreeView* view_;
+};
+
+// The tabs' first width: room for the search and index fields' hints.
+constexpr int kContentsWidth = 300;
+
 }  // namespace
 
 // The page view: every page, picture and style sheet comes from the archive.
@@ -171,6 +207,11 @@ void HelpWindow::buildLayout() {
   contents_ = new QTreeWidget;
   contents_->setHeaderHidden(true);
   contents_->setColumnCount(1);
+  // A long title takes two lines rather than losing its end.
+  contents_->setWordWrap(true);
+  contents_->setTextElideMode(Qt::ElideNone);
+  contents_->setUniformRowHeights(false);
+  contents_->setItemDelegate(new WrappingTitles(contents_));
 
   indexField_ = new QLineEdit;
   indexField_->setPlaceholderText(QStringLiteral("Escriba la palabra clave que busca"));
@@ -189,11 +230,12 @@ void HelpWindow::buildLayout() {
   searchResults_ = new QListWidget;
   auto* searchPage = new QWidget;
   auto* searchLayout = new QVBoxLayout(searchPage);
+  // The field has the pane's whole width, so that its hint is read whole.
+  searchLayout->addWidget(searchField_);
   auto* searchRow = new QHBoxLayout;
-  searchRow->addWidget(searchField_);
-  searchRow->addWidget(searchButton);
+  searchRow->addWidget(searchStatus_, 1);
+  searchRow->addWidget(searchButton, 0, Qt::AlignTop);
   searchLayout->addLayout(searchRow);
-  searchLayout->addWidget(searchStatus_);
   searchLayout->addWidget(searchResults_);
 
   tabs_ = new QTabWidget;
@@ -218,6 +260,9 @@ void HelpWindow::buildLayout() {
       nullptr);
 
   page_->document()->setDocumentMargin(10);
+  // The pages are written to fit any width (the help's test checks it); a scroll bar would only
+  // come for the one pixel too many Qt gives a table that fills the width.
+  page_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   splitter_ = new QSplitter(Qt::Horizontal);
   splitter_->addWidget(tabs_);
@@ -237,6 +282,8 @@ void HelpWindow::buildLayout() {
   connect(page_, &QTextBrowser::forwardAvailable, forward_, &QToolButton::setEnabled);
   connect(page_, &QTextBrowser::anchorClicked, this, &HelpWindow::follow);
   connect(page_, &QTextBrowser::sourceChanged, this, &HelpWindow::keepContentsInStep);
+  // Marks of a search belong to the page it opened.
+  connect(page_, &QTextBrowser::sourceChanged, this, [this] { page_->setExtraSelections({}); });
 
   // A page opens when an entry becomes current by click or keys, and on a click on the
   // current one; the view's own changes (see keepContentsInStep) open nothing.
@@ -258,8 +305,12 @@ void HelpWindow::buildLayout() {
 
   connect(searchField_, &QLineEdit::returnPressed, this, &HelpWindow::search);
   connect(searchButton, &QPushButton::clicked, this, &HelpWindow::search);
-  connect(searchResults_, &QListWidget::itemClicked, this, openEntry);
-  connect(searchResults_, &QListWidget::itemActivated, this, openEntry);
+  const auto openFound = [this, openEntry](QListWidgetItem* item) {
+    openEntry(item);
+    if (item) markSearchedWords();
+  };
+  connect(searchResults_, &QListWidget::itemClicked, this, openFound);
+  connect(searchResults_, &QListWidget::itemActivated, this, openFound);
 }
 
 void HelpWindow::restoreLayout() {
@@ -275,7 +326,43 @@ void HelpWindow::restoreLayout() {
     move(available.center() - QPoint(size.width() / 2, size.height() / 2));
   }
   if (!splitter_->restoreState(settings.value(settingsKey("division")).toByteArray()))
-    splitter_->setSizes({260, size.width() - 260});
+    splitter_->setSizes({kContentsWidth, size.width() - kContentsWidth});
+}
+
+// The words of the last search, marked in the page opened from its results.
+void HelpWindow::markSearchedWords() {
+  QList<QTextEdit::ExtraSelection> marks;
+  const QStringList words =
+      folded(searchField_->text()).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+  QTextDocument* document = page_->document();
+  const QString text = document->toPlainText();
+  // The page folded as the search folds it, each folded character knowing where it came from.
+  QString foldedText;
+  std::vector<int> origin;
+  for (int i = 0; i < text.size(); ++i)
+    for (const QChar c : folded(QString(text[i]))) {
+      foldedText += c;
+      origin.push_back(i);
+    }
+  QTextCharFormat mark;
+  mark.setBackground(QColor(0xFF, 0xE0, 0x66));
+  for (const QString& word : words)
+    for (qsizetype at = foldedText.indexOf(word); at >= 0; at = foldedText.indexOf(word, at + word.size())) {
+      QTextCursor cursor(document);
+      cursor.setPosition(origin[static_cast<std::size_t>(at)]);
+      cursor.setPosition(origin[static_cast<std::size_t>(at + word.size() - 1)] + 1, QTextCursor::KeepAnchor);
+      marks.push_back({cursor, mark});
+    }
+  std::sort(marks.begin(), marks.end(),
+            [](const QTextEdit::ExtraSelection& a, const QTextEdit::ExtraSelection& b) {
+              return a.cursor.selectionStart() < b.cursor.selectionStart();
+            });
+  page_->setExtraSelections(marks);
+  if (marks.isEmpty()) return;
+  QTextCursor first = marks.front().cursor;
+  first.clearSelection();
+  page_->setTextCursor(first);
+  page_->ensureCursorVisible();
 }
 
 void HelpWindow::saveLayout() const {
@@ -321,6 +408,7 @@ void HelpWindow::setArchive(std::shared_ptr<const ChmArchive> archive, const QFi
             const std::string& name =
                 !entry.name.empty() || entry.topics.empty() ? entry.name : entry.topics.front().local;
             item->setText(0, fromUtf8(name));
+            item->setToolTip(0, fromUtf8(name));
             item->setIcon(0, entry.children.empty() ? leaf : book);
             if (!entry.topics.empty())
               item->setData(0, kUrlRole, topicUrl(fromUtf8(entry.topics.front().local)));

@@ -72,6 +72,7 @@ class HelpWindow : public QWidget {
 
   void buildLayout();
   void restoreLayout();
+  void markSearchedWords();
   void saveLayout() const;
   QUrl topicUrl(const QString& local) const;
   void follow(const QUrl& link);
