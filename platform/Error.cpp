@@ -19,8 +19,7 @@ std::string usualRemedy(ErrorKind kind) {
     case ErrorKind::NotFound: return "Compruebe el nombre y la carpeta, y vuelva a intentarlo.";
     case ErrorKind::Corruption:
       return "Vuelva a crear el archivo: una tabla de trabajo, exportando otra vez; SOLUC, generando otra "
-             "vez el "
-             "horario en Horalia.";
+             "vez el horario en Horalia.";
     case ErrorKind::InvalidArgument: return "Corrija lo que se indica y vuelva a intentarlo.";
     case ErrorKind::IOError:
       return "Compruebe que queda espacio en el disco y que la carpeta admite cambios, y vuelva a "
@@ -40,7 +39,7 @@ std::string userMessage(const std::exception& e) {
   if (dynamic_cast<const std::bad_alloc*>(&e)) return joined(kNoMemory, kNoMemoryRemedy);
   if (const auto* error = dynamic_cast<const Error*>(&e))
     return error->remedy().empty() ? joined(error->message(), usualRemedy(error->kind())) : error->what();
-  return joined(e.what(), "Vuelva a intentarlo; si se repite, consulte los mensajes en la ayuda (F1).");
+  return joined(e.what(), "Vuelva a intentarlo; si se repite, consulte la página de mensajes de la ayuda.");
 }
 
 std::string systemErrorRemedy(int errnum, const std::string& again) {
@@ -49,7 +48,9 @@ std::string systemErrorRemedy(int errnum, const std::string& again) {
     return "Consiga permiso de escritura en esa carpeta (o quite la marca de solo lectura al archivo) y " +
            again + ".";
   if (errnum == EROFS) return "Copie los archivos a un disco que admita cambios y " + again + ".";
-  if (errnum == EISDIR || errnum == ENOTEMPTY || errnum == ENOTDIR)
+  if (errnum == ENOTDIR)
+    return "Compruebe la ruta, una de cuyas partes es un archivo y no una carpeta, y " + again + ".";
+  if (errnum == EISDIR || errnum == ENOTEMPTY)
     return "Cámbiele el nombre a la carpeta que está en el lugar del archivo, o llévela a otro sitio, y " +
            again + ".";
   if (errnum == EIO) return "Compruebe el disco (puede estar dañado o desconectado) y " + again + ".";
