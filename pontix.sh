@@ -14,7 +14,7 @@ PACKAGES=(
   python3 python3-dbfread python3-dbf libdbd-xbase-perl
   libxcb1-dev xvfb xauth x11-utils xdotool fonts-dejavu-core
   libchm-dev libchm-bin fp-utils valgrind
-  dpkg-dev file groff-base desktop-file-utils
+  dpkg-dev file groff-base desktop-file-utils lintian
   wine wine64 gcc-mingw-w64-x86-64 procps strace
 )
 BUILD_DIR=${PONTIX_BUILD_DIR:-build}

@@ -128,7 +128,7 @@ Uso incorrecto: orden u opción desconocida, o falta un argumento; sigue la ayud
 .B 3
 Exportar ha dejado algún curso sin nivel o sin curso y no se ha dado \\-\\-incompletos.
 .SH \"VÉASE TAMBIÉN\"
-.BR pontix ,
+.BR pontix (1),
 la ventana del conversor, y su ayuda
 .IR Scolaria.chm ,
 junto al programa o en share/pontix de la instalación (/usr/share/pontix en el paquete de Debian).
