@@ -4,9 +4,9 @@
 #include <unordered_map>
 
 #include "exportar/Cursost.h"
-#include "exportar/PreviousTables.h"
-#include "exportar/ProgramState.h"
-#include "exportar/RunReport.h"
+#include "exportar/PreviousLevels.h"
+#include "operacion/ProgramState.h"
+#include "operacion/RunReport.h"
 #include "platform/AnsiText.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "exportar/Shell.h"
+#include "operacion/Shell.h"
 
 namespace pontix::cli {
 

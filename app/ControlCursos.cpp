@@ -23,7 +23,7 @@
 #include "app/HostWindow.h"
 #include "app/MainForm.h"
 #include "exportar/Cursost.h"
-#include "exportar/PreviousTables.h"
+#include "exportar/PreviousLevels.h"
 #include "platform/AnsiText.h"
 
 namespace pontix {

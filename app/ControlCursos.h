@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "exportar/ProgramState.h"
+#include "operacion/ProgramState.h"
 #include "platform/dbase/Table.h"
 
 class QLabel;

@@ -7,8 +7,8 @@ class QMessageBox;
 #include <filesystem>
 #include <functional>
 
-#include "exportar/ProgramState.h"
-#include "exportar/Shell.h"
+#include "operacion/ProgramState.h"
+#include "operacion/Shell.h"
 
 class QDialog;
 class QLabel;

@@ -17,10 +17,41 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
-
-#include "exportar/Conventions.h"
+#include <vector>
 
 namespace pontix {
+
+// A builder's list of used abbreviations: kept in the order of addition, membership ignoring
+// letter case as the Windows comparison does. Entries are only ever added.
+class UsedAbbreviations {
+ public:
+  bool contains(std::string_view text) const;
+  void add(std::string_view text);
+  // Adds it unless the list holds it ignoring case; whether it did.
+  bool addIfAbsent(std::string_view text);
+  // Room for this many entries, so that the list grows without rehashing; and for their texts
+  // when none is longer than `longest` bytes, so that it grows without copying them.
+  void reserve(std::size_t count, std::size_t longest = 0);
+  std::vector<std::string> entries() const;
+
+ private:
+  // The entries one after another, each a length and its bytes; and an open-addressing table
+  // of where they start (plus one; 0 is free) with the hash of their folded text. A few bytes
+  // an entry: lists of hundreds of thousands stay small.
+  struct Slot {
+    std::uint32_t start = 0;
+    std::uint32_t hash = 0;
+  };
+  static std::uint32_t hashOf(std::string_view folded);
+  std::string_view entryAt(std::size_t start) const;
+  const Slot* find(std::string_view folded, std::uint32_t hash) const;
+  void grow(std::size_t slots);
+  bool insert(std::string_view text, bool always);
+
+  std::string texts_;
+  std::vector<Slot> slots_;
+  std::size_t keys_ = 0;
+};
 
 // The width of the abbreviation fields: a stored abbreviation is never longer.
 inline constexpr std::size_t kAbbreviationWidth = 10;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "exportar/ProgramState.h"
-#include "exportar/Shell.h"
+#include "operacion/ProgramState.h"
+#include "operacion/Shell.h"
 
 namespace pontix {
 

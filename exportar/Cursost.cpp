@@ -4,7 +4,7 @@
 
 #include "exportar/Builders.h"
 #include "exportar/Conventions.h"
-#include "exportar/PreviousTables.h"
+#include "exportar/PreviousLevels.h"
 
 namespace pontix {
 

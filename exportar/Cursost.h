@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "exportar/ProgramState.h"
+#include "operacion/ProgramState.h"
 #include "platform/dbase/Table.h"
 
 namespace pontix {

@@ -2,9 +2,7 @@
 
 #include <functional>
 
-#include "exportar/ProgramState.h"
-#include "exportar/Shell.h"
-#include "operacion/WorkingSet.h"
+#include "operacion/Operation.h"
 
 namespace pontix {
 
@@ -34,23 +32,11 @@ void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& b
 // after the courses builder when the user forced the exit.
 void buildAll(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
 
-// What every operation does first: holds the working folder (refusing when another operation
-// has it) and puts right what an operation that did not end left there, noting it in the report.
-FolderLock startOperation(ProgramState& state, FolderLock::Purpose purpose);
-
 // What the builders read of the administration document: the elements on these paths. The
 // rest is checked and let go.
 extern const std::vector<std::string> kAdministrationPaths;
 
 // Loads the administration document; throws unless it is well-formed XML with root CENTRE.
 xml::Document loadAdministrationDocument(const std::filesystem::path& file);
-
-// The steps both operations start with: the file dialog, then, when no file exists at the
-// selected file name, "No existe archivo" (in host-driven mode the result flag becomes
-// flagWhenMissing and the window closes). Returns whether the operation goes on.
-bool chooseExistingFile(ProgramState& state, Shell& shell, std::int32_t flagWhenMissing);
-
-// The steps both operations end with once completed.
-void finishOperation(ProgramState& state, Shell& shell);
 
 }  // namespace pontix

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "exportar/ProgramState.h"
 #include "importar/Importar.h"
+#include "operacion/ProgramState.h"
 #include "platform/Error.h"
 #include "platform/dbase/Table.h"
 

@@ -7,8 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "exportar/Conventions.h"
-#include "exportar/Exportar.h"
+#include "operacion/Operation.h"
 #include "platform/AnsiText.h"
 #include "platform/xml/Writer.h"
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "exportar/ProgramState.h"
-#include "exportar/Shell.h"
+#include "operacion/ProgramState.h"
+#include "operacion/Shell.h"
 
 namespace pontix {
 

@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "TestSupport.h"
-#include "exportar/ProgramState.h"
+#include "operacion/ProgramState.h"
 
 namespace pontix::cli {
 namespace {

@@ -1,9 +1,10 @@
+#include "exportar/Abbreviations.h"
 #include "exportar/Conventions.h"
 
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
-#include "exportar/ProgramState.h"
+#include "operacion/ProgramState.h"
 
 namespace pontix {
 namespace {

@@ -1,6 +1,6 @@
 // What a run tells its user it did to the data, and the previous tables it keeps.
 
-#include "exportar/RunReport.h"
+#include "operacion/RunReport.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "ExportarWork.h"
-#include "exportar/PreviousTables.h"
+#include "exportar/PreviousLevels.h"
 #include "operacion/WorkingSet.h"
 #include "platform/AnsiText.h"
 #include "platform/FileIo.h"

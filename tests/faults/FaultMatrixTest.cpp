@@ -11,8 +11,8 @@
 
 #include "FaultSupport.h"
 #include "TestSupport.h"
-#include "exportar/ProgramState.h"
 #include "importar/Importar.h"
+#include "operacion/ProgramState.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"
 #include "platform/Profile.h"

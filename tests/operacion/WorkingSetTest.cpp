@@ -19,7 +19,7 @@
 #include "TestSupport.h"
 #include "exportar/Builders.h"
 #include "exportar/Exportar.h"
-#include "exportar/PreviousTables.h"
+#include "exportar/PreviousLevels.h"
 #include "importar/Importar.h"
 #include "platform/Error.h"
 #include "platform/FileIo.h"

@@ -1,4 +1,4 @@
-#include "exportar/RunReport.h"
+#include "operacion/RunReport.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "exportar/RunReport.h"
+#include "operacion/RunReport.h"
 #include "platform/dbase/Table.h"
 #include "platform/xml/Document.h"
 

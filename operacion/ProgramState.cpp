@@ -1,4 +1,4 @@
-#include "exportar/ProgramState.h"
+#include "operacion/ProgramState.h"
 
 #include "platform/WinPath.h"
 

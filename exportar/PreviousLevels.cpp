@@ -1,4 +1,4 @@
-#include "exportar/PreviousTables.h"
+#include "exportar/PreviousLevels.h"
 
 #include <algorithm>
 #include <map>
