@@ -114,8 +114,9 @@ QString settingsKey(const char* name) { return QStringLiteral("ayuda/") + QLatin
 // wraps the text it paints but gives each row one line.
 class WrappingTitles final : public QStyledItemDelegate {
  public:
-  explicit WrappingTitles(QTreeView* view) : QStyledItemDelegate(view), view_(view) {
-    view->viewport()->installEventFilter(this);
+  explicit WrappingTitles(QTreeView* view)
+      : QStyledItemDelegate(view), view_(view), viewport_(view->viewport()) {
+    viewport_->installEventFilter(this);
   }
 
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
@@ -132,12 +133,15 @@ class WrappingTitles final : public QStyledItemDelegate {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == view_->viewport() && event->type() == QEvent::Resize) view_->doItemsLayout();
+    // Nothing of the view is asked for before the event is known to be a resize: the filter also
+    // sees the viewport's last events while the view is being destroyed.
+    if (event->type() == QEvent::Resize && watched == viewport_) view_->doItemsLayout();
     return false;
   }
 
  private:
   QTreeView* view_;
+  QWidget* viewport_;
 };
 
 // The tabs' first width: room for the search and index fields' hints.
