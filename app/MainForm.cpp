@@ -356,11 +356,11 @@ void TMForm::FormClose() {
 }
 
 void TMForm::BExportarClick() {
-  runOperation([this] { pontix::BExportarClick(state_, *this); });
+  runOperation([this] { pontix::runExportar(state_, *this); });
 }
 
 void TMForm::BImportarClick() {
-  runOperation([this] { pontix::BImportarClick(state_, *this); });
+  runOperation([this] { pontix::runImportar(state_, *this); });
 }
 
 void TMForm::Button1Click() {

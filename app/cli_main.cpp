@@ -241,7 +241,7 @@ int exportar(int argc, char** argv) {
   std::unique_ptr<pontix::io::AtomicFile> reportFile = startReportFile(args);
   pontix::cli::CliShell shell(std::move(options), std::cout, std::cerr);
   try {
-    pontix::BExportarClick(*state, shell);
+    pontix::runExportar(*state, shell);
   } catch (...) {
     tellRecovered(state->report);
     throw;

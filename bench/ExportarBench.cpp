@@ -81,7 +81,7 @@ void BM_ExportarBuilders(benchmark::State& state) {
   for (auto _ : state) {
     // The whole operation as the button runs it: the document let go as the builders finish.
     pontix::ProgramState program(work);
-    pontix::BExportarClick(program, shell);
+    pontix::runExportar(program, shell);
     if (program.resultFlag != 1) state.SkipWithError("Exportar did not finish");
   }
   state.SetItemsProcessed(state.iterations() * elements);

@@ -74,7 +74,7 @@ Error unchanged(ExportTransaction& transaction, ErrorKind kind, const std::strin
 
 }  // namespace
 
-void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders) {
+void runExportar(ProgramState& state, Shell& shell, const ExportarBuilders& builders) {
   state.report.start("exportar");
   state.report.setPreviousFolder(previousTablesFolder(state.workingDirectory).string());
   if (!chooseExistingFile(state, shell, -1)) return;

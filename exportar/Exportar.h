@@ -27,7 +27,7 @@ const ExportarBuilders& exportarBuilders();
 // (an error, a forced exit) leaves the working tables and ANTERIOR as they were. Errors
 // propagate as pontix::Error, saying that nothing changed, with the result flag and the buttons
 // as they were; the caller shows them.
-void BExportarClick(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
+void runExportar(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());
 // The builders in their order, each path of the document let go after its last reader; stops
 // after the courses builder when the user forced the exit.
 void buildAll(ProgramState& state, Shell& shell, const ExportarBuilders& builders = exportarBuilders());

@@ -191,7 +191,7 @@ void exportSolution(ProgramState& state, const std::filesystem::path& outputFile
   report.written("SESSIO", sessions);
 }
 
-void BImportarClick(ProgramState& state, Shell& shell) {
+void runImportar(ProgramState& state, Shell& shell) {
   state.report.start("importar");
   if (!chooseExistingFile(state, shell, 0)) return;
   // Never while an Exportar is replacing the tables it reads.

@@ -9,7 +9,7 @@ namespace pontix {
 
 // The Importar operation behind BImportar: the file dialog only chooses the folder of
 // "SolucioHorari.xml". Errors propagate as pontix::Error; the caller shows them.
-void BImportarClick(ProgramState& state, Shell& shell);
+void runImportar(ProgramState& state, Shell& shell);
 
 // Writes the timetable solution of SOLUC to outputFile as HORARI/SESSIONS/SESSIO, one SESSIO
 // per entry whose DIA is not 0, translated through PROFT, GRUPOST, DIASHORAST, AULAT and

@@ -53,7 +53,7 @@ struct Fixture {
     test::writeFile(path, contents);
     return path.string();
   }
-  void exportar() { BExportarClick(state, shell, builders()); }
+  void exportar() { runExportar(state, shell, builders()); }
   bool tableExists(const char* name) const {
     return std::filesystem::exists(work / (std::string(name) + ".DBF"));
   }
@@ -177,7 +177,7 @@ TEST(ExportarDriver, ForcedExitRunsNoLaterBuilderAndReportsNothing) {
   g.shell.passes = {{.FaltaDato = true, .Salida = ""}, {.FaltaDato = false, .Salida = "fuera"}};
   ExportarBuilders builders = g.builders();
   builders.courses = buildCursost;
-  BExportarClick(g.state, g.shell, builders);
+  runExportar(g.state, g.shell, builders);
   EXPECT_EQ(g.shell.events, (Events{"dialog", "wait", "build:ASIGNOMT", "build:PROFT", "build:AULAT", "pass",
                                     "pass", "close"}));
   EXPECT_EQ(g.state.resultFlag, 0);
@@ -193,7 +193,7 @@ TEST(ExportarDriver, TheProgramsChainRebuildsAllEightTablesThenReports) {
                                 "GRUPOST",  "MATIB", "ASIGT", "DIASHORAST"};
   for (const char* table : tables) test::writeFile(f.work / (std::string(table) + ".DBF"), "earlier run");
   f.shell.dialogAnswers = {f.document()};
-  BExportarClick(f.state, f.shell);
+  runExportar(f.state, f.shell);
   EXPECT_EQ(f.shell.events, (Events{"dialog", "wait", "pass", "lines?", "restore",
                                     "message:Proceso finalizado", "disable", "completed", "close"}));
   EXPECT_EQ(f.state.resultFlag, 1);
@@ -239,7 +239,7 @@ TEST(ImportarDriver, NoFileLeavesFlagZeroAndClosesOnlyTheHostDrivenWindow) {
     Fixture f;
     f.state.hostDriven = host;
     f.state.resultFlag = 5;  // shows whether the operation set it
-    BImportarClick(f.state, f.shell);
+    runImportar(f.state, f.shell);
     Events expected = {"dialog", "message:No existe archivo"};
     if (host) expected.push_back("close");
     EXPECT_EQ(f.shell.events, expected);

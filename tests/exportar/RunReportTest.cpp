@@ -42,7 +42,7 @@ struct Work : test::ExportarWork {
     test::writeFile(dir / "centre.xml",
                     "<?xml version='1.0' encoding='UTF-8'?><CENTRE>" + body + "</CENTRE>");
     levels.dialogAnswers.push_back((dir / "centre.xml").string());
-    BExportarClick(state, levels);
+    runExportar(state, levels);
     ASSERT_EQ(levels.events.back(), "completed");
   }
   const RunReport::Finding& finding(Kind kind, std::string_view where = {}) {

@@ -61,11 +61,11 @@ struct Work {
 
   void exportar() {
     shell.dialogAnswers.push_back(centre.string());
-    BExportarClick(state, shell);
+    runExportar(state, shell);
   }
   void importar() {
     shell.dialogAnswers.push_back((saga / "horario.xml").string());
-    BImportarClick(state, shell);
+    runImportar(state, shell);
   }
 };
 
@@ -152,7 +152,7 @@ TEST(HostileStates, ATableThatShrinksWhileOpenIsAnError) {
   // The subject-lines question comes with ASIGNOMT open and its first records read.
   shell.cut = [&] { fs::resize_file(asignomt, 1000); };
   shell.dialogAnswers.push_back(w.centre.string());
-  const std::string error = errorOf([&] { BExportarClick(w.state, shell); });
+  const std::string error = errorOf([&] { runExportar(w.state, shell); });
   EXPECT_EQ(
       error,
       "La tabla " + asignomt.string() +

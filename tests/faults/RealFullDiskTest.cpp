@@ -78,7 +78,7 @@ TEST(RealFullDisk, ExportarAndImportarEndInAnErrorAndLeaveEverythingSound) {
     test::FakeShell shell;
     shell.dialogAnswers.push_back((root / "centre.xml").string());
     try {
-      BExportarClick(state, shell);
+      runExportar(state, shell);
       ADD_FAILURE() << "Exportar completed on a full disk";
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find("no queda espacio en el disco"), std::string::npos) << e.what();
@@ -97,7 +97,7 @@ TEST(RealFullDisk, ExportarAndImportarEndInAnErrorAndLeaveEverythingSound) {
   test::FakeShell shell;
   shell.dialogAnswers.push_back((saga / "horario.xml").string());
   try {
-    BImportarClick(state, shell);
+    runImportar(state, shell);
     ADD_FAILURE() << "Importar completed on a full disk";
   } catch (const Error& e) {
     EXPECT_EQ(e.message(), "No se pudo escribir en el archivo '" + (saga / "SolucioHorari.xml").string() +

@@ -58,7 +58,7 @@ struct Work {
   // Runs Importar choosing a file in `out`.
   void importar() {
     shell.dialogAnswers.push_back((out / "horario.xml").string());
-    BImportarClick(state, shell);
+    runImportar(state, shell);
   }
 
   // The SESSIO elements of the saved file as written, attributes in their order.
@@ -103,7 +103,7 @@ TEST(Importar, CompletesLikeExportarAndWritesBesideTheChosenFile) {
     // Cancelling the dialog later in the run uses the folder chosen before, and the file
     // there is replaced.
     w.shell.events.clear();
-    BImportarClick(w.state, w.shell);
+    runImportar(w.state, w.shell);
     EXPECT_EQ(w.shell.events.at(1), "restore");
     EXPECT_EQ(w.sessions().size(), 1u);
   }
@@ -281,7 +281,7 @@ TEST(Importar, AFullDiskAtAnyWriteKeepsTheEarlierFile) {
     w.state.resultFlag = 5;
     try {
       io::ScopedWriteFailure full(room);
-      BImportarClick(w.state, w.shell);
+      runImportar(w.state, w.shell);
       ADD_FAILURE() << room << ": no error";
     } catch (const Error& e) {
       const std::string message = e.what();
@@ -295,7 +295,7 @@ TEST(Importar, AFullDiskAtAnyWriteKeepsTheEarlierFile) {
     EXPECT_EQ(w.state.resultFlag, 5) << room;
     EXPECT_FALSE(w.anyTableOpen()) << room;
   }
-  BImportarClick(w.state, w.shell);
+  runImportar(w.state, w.shell);
   EXPECT_EQ(test::readFile(w.solution()), complete);
 }
 
@@ -313,7 +313,7 @@ TEST(Importar, ATableAnotherProgramHoldsStopsIt) {
   EXPECT_FALSE(w.anyTableOpen());
   held.close();
   w.shell.events.clear();
-  BImportarClick(w.state, w.shell);  // once released, the same run goes on
+  runImportar(w.state, w.shell);  // once released, the same run goes on
   EXPECT_EQ(w.sessions().size(), 1u);
 }
 

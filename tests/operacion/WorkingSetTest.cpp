@@ -99,7 +99,7 @@ struct Folder {
   std::string exportar(const ExportarBuilders& builders = exportarBuilders()) {
     shell.dialogAnswers.push_back((dir / "centre.xml").string());
     try {
-      BExportarClick(state, shell, builders);
+      runExportar(state, shell, builders);
     } catch (const Error& e) {
       return e.what();
     }
@@ -317,7 +317,7 @@ TEST(Recovery, TheNextOperationUndoesARunThatWasKilled) {
   f.shell.dialogAnswers.push_back((f.dir / "horario.xml").string());
   std::string error;
   try {
-    BImportarClick(f.state, f.shell);  // SOLUC is missing: Importar itself fails, after putting things right
+    runImportar(f.state, f.shell);  // SOLUC is missing: Importar itself fails, after putting things right
   } catch (const Error& e) {
     error = e.what();
   }
