@@ -59,7 +59,7 @@ if [ -f "$desktop" ]; then
   for line in 'Name=Pontix' 'Exec=pontix' 'Icon=pontix' 'Type=Application' 'Comment=Exportar e importar datos entre Horalia y Scolaria'; do
     grep -qxF "$line" "$desktop" || fail "pontix.desktop lacks $line"
   done
-  # Each main category of the menu specification is a menu of its own: with two, Pontix is
+  # Each main category of the freedesktop.org desktop menus is a menu of its own: with two, Pontix is
   # listed twice.
   main=$(sed -n 's/^Categories=//p' "$desktop" | tr ';' '\n' |
     grep -cxE 'AudioVideo|Audio|Video|Development|Education|Game|Graphics|Network|Office|Science|Settings|System|Utility' || true)
