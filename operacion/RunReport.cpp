@@ -23,7 +23,8 @@ KindText textOf(RunReport::Kind kind) {
       return {"caracteres_sustituidos",
               "Caracteres que no existen en Windows-1252, sustituidos por uno parecido o por «?»"};
     case K::CourseWithoutGroups:
-      return {"curso_sin_grupos", "Cursos sin grupos (sus asignaturas no tienen líneas ni registro en MATIB)"};
+      return {"curso_sin_grupos",
+              "Cursos sin grupos (sus asignaturas no tienen líneas ni registro en MATIB)"};
     case K::SubjectWithoutMatib:
       return {"asignatura_sin_matib", "Asignaturas sin registro en MATIB porque su curso no tiene grupos"};
     case K::CourseWithoutLevel: return {"curso_sin_nivel", "Cursos que han quedado sin nivel o sin curso"};
@@ -51,7 +52,8 @@ void appendJsonString(std::string& out, std::string_view text) {
       const std::size_t length = ansi::utf8SequenceLength(text, i);
       if (length == 0) {
         char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+        std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                      static_cast<unsigned>(static_cast<unsigned char>(c)));
         out += escaped;
       } else {
         out.append(text.substr(i, length));
@@ -196,28 +198,27 @@ RunReport::Summary RunReport::summary() const {
                             " cursos han quedado sin nivel o sin número de curso."),
                      true});
   if (noPeriod > 0 && noPeriod < sessions)
-    lines.push_back({plural(noPeriod,
-                            "Una sesión no tiene día ni hora: su día y periodo no están en la tabla de días y "
-                            "horas.",
-                            " sesiones no tienen día ni hora: su día y periodo no están en la tabla de días y "
-                            "horas."),
-                     true});
-  if (const std::uint64_t n = total(Kind::MissedLookup, [](std::string_view w) { return w != "periodo"; }))
-    lines.push_back({plural(n, "Un código del horario no está en las tablas de trabajo: su dato queda vacío.",
-                            " códigos del horario no están en las tablas de trabajo: sus datos quedan vacíos."),
-                     true});
-  if (const std::uint64_t n = total(Kind::SkippedEntry, any))
-    lines.push_back({plural(n, "Una sesión del horario no tiene día (día 0) y no se ha pasado.",
-                            " sesiones del horario no tienen día (día 0) y no se han pasado."),
-                     true});
-  if (const std::uint64_t n = total(Kind::CutValue, any))
-    lines.push_back({plural(n, "Un valor no cabía en su campo y se ha recortado.",
-                            " valores no cabían en su campo y se han recortado."),
-                     false});
-  if (const std::uint64_t n = total(Kind::ReplacedCharacters, any))
-    lines.push_back({plural(n, "Un carácter que Windows-1252 no tiene se ha sustituido por otro.",
-                            " caracteres que Windows-1252 no tiene se han sustituido por otros."),
-                     false});
+    lines.push_back(
+        {plural(noPeriod,
+                "Una sesión no tiene día ni hora: su día y periodo no están en la tabla de días y "
+                "horas.",
+                " sesiones no tienen día ni hora: su día y periodo no están en la tabla de días y "
+                "horas."),
+         true});
+  // A finding counted n times, said in the singular or with its number.
+  auto add = [&](std::uint64_t n, const char* one, const char* many, bool warning) {
+    if (n > 0) lines.push_back({plural(n, one, many), warning});
+  };
+  add(total(Kind::MissedLookup, [](std::string_view w) { return w != "periodo"; }),
+      "Un código del horario no está en las tablas de trabajo: su dato queda vacío.",
+      " códigos del horario no están en las tablas de trabajo: sus datos quedan vacíos.", true);
+  add(total(Kind::SkippedEntry, any), "Una sesión del horario no tiene día (día 0) y no se ha pasado.",
+      " sesiones del horario no tienen día (día 0) y no se han pasado.", true);
+  add(total(Kind::CutValue, any), "Un valor no cabía en su campo y se ha recortado.",
+      " valores no cabían en su campo y se han recortado.", false);
+  add(total(Kind::ReplacedCharacters, any),
+      "Un carácter que Windows-1252 no tiene se ha sustituido por otro.",
+      " caracteres que Windows-1252 no tiene se han sustituido por otros.", false);
 
   Summary out;
   for (const Line& line : lines) out.warning = out.warning || line.warning;
